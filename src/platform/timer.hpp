@@ -1,0 +1,43 @@
+#pragma once
+// The fast (performance counter) and coarse (millisecond tick) timers, their classification,
+// integer conversions, overflow prediction and the HWBOT compliance rule.
+#include <cstdint>
+#include <string_view>
+
+namespace kestrix {
+
+enum class timer_source : std::uint8_t { unknown = 0, tsc, itsc, hpet, acpi, pit, rtc };
+
+struct timer_record {
+    std::int64_t report_frequency = 0;
+    std::int64_t underlying_frequency = 0;
+    timer_source source = timer_source::unknown;
+};
+struct fast_timer : timer_record {};
+struct coarse_timer : timer_record {};
+
+struct tsc_info {
+    bool invariant = false;
+    std::uint64_t tsc_frequency = 0;
+    std::uint64_t crystal_frequency = 0;
+};
+
+fast_timer probe_fast_timer();
+coarse_timer probe_coarse_timer();
+tsc_info read_tsc_info();
+std::string_view timer_source_name(timer_source s);
+
+std::int64_t fast_timer_now();
+std::uint64_t coarse_timer_now();
+
+std::int64_t elapsed_seconds(const timer_record& t, std::int64_t start, std::int64_t end);
+std::int64_t elapsed_milliseconds(const timer_record& t, std::int64_t start, std::int64_t end);
+std::int64_t elapsed_microseconds(const timer_record& t, std::int64_t start, std::int64_t end);
+bool will_overflow(const timer_record& t, std::int64_t now, std::int64_t seconds);
+std::int64_t display_frequency(const timer_record& t);
+bool is_hwbot_compliant(const fast_timer& t);
+
+// --timer-debug
+void print_timer_report();
+
+} // namespace kestrix
