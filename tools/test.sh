@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Build and run the whole test suite: native release, the sanitizer builds, and the Windows
+# cross build under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/install-deps.sh
+jobs=$(nproc)
+for preset in release asan tsan windows; do
+  echo "=== $preset ==="
+  cmake --preset "$preset"
+  cmake --build --preset "$preset" -j"$jobs"
+  ctest --preset "$preset" -j"$jobs"
+done
+echo "all test suites passed"
