@@ -14,4 +14,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Wine with its own prefix inside the build tree, so nothing outside it is touched.
 set(CMAKE_CROSSCOMPILING_EMULATOR
     ${CMAKE_COMMAND} -E env WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
-    WINEDLLOVERRIDES=mscoree,mshtml= wine64)
+    WINEDLLOVERRIDES=mscoree,mshtml= wine)
