@@ -1,0 +1,92 @@
+#include "console/output.hpp"
+
+#include "console/console_platform.hpp"
+
+#include <array>
+#include <cstdio>
+
+#include <fmt/format.h>
+
+namespace kestrix {
+
+namespace {
+
+std::FILE* file_of(stream s) {
+    return s == stream::err ? stderr : stdout;
+}
+
+void put(stream s, std::string_view text) {
+    // Standard output first, so that both streams appear in order on one console.
+    if (s == stream::err) {
+        std::fflush(stdout);
+    }
+    if (!text.empty()) {
+        std::fwrite(text.data(), 1, text.size(), file_of(s));
+    }
+}
+
+} // namespace
+
+void console_init() {
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
+    console_platform_init();
+}
+
+void write_line(stream s, std::string_view text) {
+    put(s, text);
+    std::fputc('\n', file_of(s));
+    std::fflush(file_of(s));
+}
+
+void write_text(stream s, std::string_view text) {
+    put(s, text);
+    std::fflush(file_of(s));
+}
+
+void write_unflushed(stream s, std::string_view text) {
+    put(s, text);
+}
+
+std::string format_bytes(std::uint64_t bytes) {
+    static constexpr std::array<std::string_view, 7> units = {"B",   "KiB", "MiB", "GiB",
+                                                              "TiB", "PiB", "EiB"};
+    double x = static_cast<double>(bytes);
+    std::size_t i = 0;
+    while (x >= 1024.0 && i < units.size() - 1) {
+        x *= 1.0 / 1024.0;
+        ++i;
+    }
+    if (i == 0) {
+        return fmt::format("{} {}", bytes, units[0]);
+    }
+    return fmt::format("{:.2f} {}", x, units[i]);
+}
+
+std::string format_si(std::uint64_t value, std::string_view unit) {
+    static constexpr std::array<std::string_view, 7> prefixes = {"", "K", "M", "G", "T", "P", "E"};
+    double x = static_cast<double>(value);
+    std::size_t i = 0;
+    while (x >= 1000.0 && i < prefixes.size() - 1) {
+        x /= 1000.0;
+        ++i;
+    }
+    if (i == 0) {
+        return fmt::format("{} {}{}", value, prefixes[0], unit);
+    }
+    return fmt::format("{:.2f} {}{}", x, prefixes[i], unit);
+}
+
+std::string format_duration(std::uint64_t seconds) {
+    const std::uint64_t h = seconds / 3600;
+    const std::uint64_t m = (seconds % 3600) / 60;
+    const std::uint64_t s = seconds % 60;
+    if (h != 0) {
+        return fmt::format("{}h {}m {}s", h, m, s);
+    }
+    if (m != 0) {
+        return fmt::format("{}m {}s", m, s);
+    }
+    return fmt::format("{}s", s);
+}
+
+} // namespace kestrix
