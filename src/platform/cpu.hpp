@@ -28,16 +28,16 @@ struct cpu_features {
     bool mmx = false, sse = false, sse2 = false, sse3 = false, ssse3 = false, sse4_1 = false,
          sse4_2 = false, sse4a = false, popcnt = false, aes = false, rdrand = false, bmi1 = false,
          bmi2 = false, lzcnt = false, xop = false, avx = false, avx2 = false, fma = false,
-         avx512f = false, avx512bw = false, avx512vl = false, avx512dq = false,
-         avx512ifma = false, avx512pf = false, avx512er = false, avx512cd = false,
-         avx512vbmi = false, avx512vbmi2 = false, avx512vnni = false, avx512bitalg = false,
-         avx512vpopcntdq = false, gfni = false, vaes = false, vpclmulqdq = false, sha = false,
-         movdiri = false, movdir64b = false, serialize = false, tsxldtrk = false, pku = false,
-         ospke = false, rdpid = false, waitpkg = false, clwb = false, clflushopt = false,
-         sgx = false, avx512_4vnniw = false, avx512_4fmaps = false,
-         avx512_vp2intersect = false, amx_tile = false, amx_int8 = false, amx_bf16 = false,
-         amx_fp16 = false, cet_ibt = false, cet_shstk = false, fsrm = false, hreset = false,
-         uintr = false, avx512_bf16 = false, avx512_fp16 = false, avx10 = false;
+         avx512f = false, avx512bw = false, avx512vl = false, avx512dq = false, avx512ifma = false,
+         avx512pf = false, avx512er = false, avx512cd = false, avx512vbmi = false,
+         avx512vbmi2 = false, avx512vnni = false, avx512bitalg = false, avx512vpopcntdq = false,
+         gfni = false, vaes = false, vpclmulqdq = false, sha = false, movdiri = false,
+         movdir64b = false, serialize = false, tsxldtrk = false, pku = false, ospke = false,
+         rdpid = false, waitpkg = false, clwb = false, clflushopt = false, sgx = false,
+         avx512_4vnniw = false, avx512_4fmaps = false, avx512_vp2intersect = false,
+         amx_tile = false, amx_int8 = false, amx_bf16 = false, amx_fp16 = false, cet_ibt = false,
+         cet_shstk = false, fsrm = false, hreset = false, uintr = false, avx512_bf16 = false,
+         avx512_fp16 = false, avx10 = false;
     std::uint32_t avx10_version = 0;
     std::uint32_t avx10_vector_length = 0; // 0 none, 1 128-bit, 2 256-bit, 3 512-bit
     bool apx = false;

@@ -1,0 +1,85 @@
+#include "platform/linux/hwloc_records.hpp"
+
+#include <map>
+
+namespace kestrix {
+
+namespace {
+
+std::vector<group_affinity> affinities(hwloc_const_bitmap_t set, hwloc_const_bitmap_t allowed) {
+    std::map<std::uint16_t, std::uint64_t> masks;
+    for (int cpu = hwloc_bitmap_first(set); cpu >= 0; cpu = hwloc_bitmap_next(set, cpu)) {
+        if (allowed != nullptr && !hwloc_bitmap_isset(allowed, static_cast<unsigned>(cpu))) {
+            continue;
+        }
+        const auto n = static_cast<unsigned>(cpu);
+        masks[static_cast<std::uint16_t>(n / 64)] |= std::uint64_t{1} << (n % 64);
+    }
+    std::vector<group_affinity> out;
+    for (const auto& [group, mask] : masks) {
+        out.push_back({mask, group});
+    }
+    return out;
+}
+
+// hwloc ranks CPU kinds from the most energy-efficient (index 0) upwards, so the index serves
+// as an efficiency class in which higher means faster. No kinds: one class.
+std::uint8_t efficiency_class(hwloc_topology_t topology, hwloc_const_bitmap_t cpuset) {
+    const int kind = hwloc_cpukinds_get_by_cpuset(topology, cpuset, 0);
+    if (kind < 0) {
+        return 0;
+    }
+    return static_cast<std::uint8_t>(kind > 255 ? 255 : kind);
+}
+
+} // namespace
+
+std::vector<processor_record> hwloc_processor_records(hwloc_topology_t topology) {
+    std::vector<processor_record> records;
+    hwloc_const_bitmap_t allowed = hwloc_topology_get_allowed_cpuset(topology);
+
+    const int nodes = hwloc_get_nbobjs_by_type(topology, HWLOC_OBJ_NUMANODE);
+    for (int i = 0; i < nodes; ++i) {
+        const hwloc_obj_t node = hwloc_get_obj_by_type(topology, HWLOC_OBJ_NUMANODE, i);
+        processor_record r;
+        r.relationship = processor_relationship::numa_node;
+        r.node_number = node->os_index;
+        r.groups = affinities(node->cpuset, allowed);
+        if (r.groups.empty()) {
+            continue; // memory without usable processors
+        }
+        records.push_back(std::move(r));
+    }
+
+    const int caches = hwloc_get_nbobjs_by_type(topology, HWLOC_OBJ_L3CACHE);
+    for (int i = 0; i < caches; ++i) {
+        const hwloc_obj_t cache = hwloc_get_obj_by_type(topology, HWLOC_OBJ_L3CACHE, i);
+        processor_record r;
+        r.relationship = processor_relationship::cache;
+        r.cache_level = 3;
+        r.groups = affinities(cache->cpuset, allowed);
+        if (r.groups.empty()) {
+            continue;
+        }
+        records.push_back(std::move(r));
+    }
+
+    // Without core objects every processing unit stands for a core of its own.
+    const hwloc_obj_type_t core_type =
+        hwloc_get_nbobjs_by_type(topology, HWLOC_OBJ_CORE) > 0 ? HWLOC_OBJ_CORE : HWLOC_OBJ_PU;
+    const int cores = hwloc_get_nbobjs_by_type(topology, core_type);
+    for (int i = 0; i < cores; ++i) {
+        const hwloc_obj_t c = hwloc_get_obj_by_type(topology, core_type, i);
+        processor_record r;
+        r.relationship = processor_relationship::core;
+        r.groups = affinities(c->cpuset, allowed);
+        if (r.groups.empty()) {
+            continue;
+        }
+        r.efficiency_class = efficiency_class(topology, c->cpuset);
+        records.push_back(std::move(r));
+    }
+    return records;
+}
+
+} // namespace kestrix
