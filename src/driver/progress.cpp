@@ -1,0 +1,35 @@
+#include "driver/progress.hpp"
+
+#include "console/output.hpp"
+
+#include <iterator>
+#include <string_view>
+
+namespace kestrix {
+
+void format_progress(fmt::memory_buffer& out, std::int64_t elapsed_seconds, std::uint32_t duration,
+                     std::span<const progress_slot> slots) {
+    double rate = 0.0;
+    std::uint64_t iterations = 0;
+    for (const auto& slot : slots) {
+        rate += slot.mgups.load(std::memory_order_relaxed);
+        const std::uint64_t n = slot.iterations.load(std::memory_order_relaxed);
+        if (n > iterations) {
+            iterations = n;
+        }
+    }
+    out.clear();
+    fmt::format_to(std::back_inserter(out),
+                   "\rbenchmarking... {}/{}s {:>16.4g} MGups  {} iterations", elapsed_seconds,
+                   duration, rate, iterations);
+}
+
+void print_progress(std::int64_t elapsed_seconds, std::uint32_t duration,
+                    std::span<const progress_slot> slots) {
+    // Once per step of the main worker: keep the formatting free of fresh allocations.
+    thread_local fmt::memory_buffer buffer;
+    format_progress(buffer, elapsed_seconds, duration, slots);
+    write_text(stream::out, std::string_view(buffer.data(), buffer.size()));
+}
+
+} // namespace kestrix

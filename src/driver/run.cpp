@@ -1,0 +1,251 @@
+#include "driver/run.hpp"
+
+#include "driver/evaluate.hpp"
+#include "driver/run_types.hpp"
+
+#include "console/output.hpp"
+#include "platform/cpu.hpp"
+#include "platform/memory.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+#include <system_error>
+
+#include <fmt/format.h>
+
+namespace kestrix {
+
+namespace {
+
+// What one thread adds to the run's own storage: its progress slot, its result and its
+// thread object.
+constexpr std::uint64_t storage_per_thread =
+    sizeof(progress_slot) + sizeof(thread_result) + sizeof(std::thread);
+
+bool storage_fits(std::uint32_t count, std::uint64_t available) {
+    // Unknown memory: let the allocation itself decide.
+    return available == 0 || std::uint64_t{count} * storage_per_thread <= available;
+}
+
+void stop_message(std::string_view text) {
+    write_line(stream::err, text);
+}
+
+} // namespace
+
+run_hooks real_run_hooks() {
+    run_hooks h;
+    h.make_solver = [](std::string_view workload, std::string_view isa, std::uint32_t index) {
+        return make_solver(workload, isa, index);
+    };
+    h.probe_fast = probe_fast_timer;
+    h.probe_coarse = probe_coarse_timer;
+    h.fast_now = fast_timer_now;
+    h.coarse_now = coarse_timer_now;
+    h.hwbot_compliant = is_hwbot_compliant;
+    h.isa_support = [](std::string_view isa) { return check_isa_support(isa); };
+    h.variant_runnable = check_variant_runnable;
+    h.brand = [] { return read_cpu_brand(); };
+    h.features = [] { return format_cpu_features(); };
+    h.available_memory = available_physical_memory;
+    h.start_thread = [](std::function<void()> body) { return std::thread(std::move(body)); };
+    return h;
+}
+
+void print_warning_box() {
+    write_line(stream::err, "===========");
+    write_line(stream::err, "  warning  ");
+    write_line(stream::err, "===========");
+}
+
+std::uint32_t automatic_thread_count(std::uint32_t cores, std::uint64_t available_memory,
+                                     std::uint64_t size) {
+    if (cores == 0) {
+        return 1;
+    }
+    const std::uint64_t per_grid = grid_bytes(size);
+    const std::uint64_t fit = per_grid == 0 ? 0 : available_memory / per_grid;
+    if (fit == 0) {
+        return cores;
+    }
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(cores, fit));
+}
+
+std::uint32_t resolve_thread_count(const bench_config& config, topology_cache& cache) {
+    if (config.threads != 0) {
+        return config.threads;
+    }
+    return automatic_thread_count(core_count(get_topology(cache)), available_physical_memory(),
+                                  config.size);
+}
+
+run_state perform_run(const run_params& p, std::uint32_t count, const run_hooks& hooks) {
+    run_state state;
+    state.count = count;
+    state.workload = p.workload;
+    state.isa = p.isa;
+
+    // A thread count far beyond memory must end here with a message, not in the allocator.
+    std::unique_ptr<progress_slot[]> slots;
+    std::vector<std::thread> threads;
+    try {
+        if (!storage_fits(count, hooks.available_memory())) {
+            throw std::bad_alloc();
+        }
+        state.results.reserve(count);
+        threads.reserve(count - 1);
+        slots = std::make_unique<progress_slot[]>(count);
+    } catch (const std::bad_alloc&) {
+        stop_message(
+            fmt::format("not enough memory for the bookkeeping of {} threads; aborting", count));
+        return state;
+    }
+    std::mutex console_lock;
+    std::mutex results_lock;
+    std::stop_source stop;
+
+    write_line(stream::out, hooks.brand());
+    write_line(stream::out, hooks.features());
+
+    if (auto reasons = hooks.isa_support(p.isa)) {
+        std::lock_guard lock(console_lock);
+        print_warning_box();
+        write_text(stream::err, *reasons);
+        if (p.strict) {
+            write_line(stream::err, "isa support check failed; aborting");
+            return state;
+        }
+    }
+    // Going on past a failed check must never execute instructions the processor lacks.
+    if (auto reason = hooks.variant_runnable(p.isa)) {
+        stop_message(fmt::format("the {} solver cannot execute on this processor: {}; aborting",
+                                 p.isa, *reason));
+        return state;
+    }
+
+    const std::uint64_t per_thread = grid_bytes(p.size);
+    write_line(stream::out, fmt::format("running with {} thread{} ({})", count,
+                                        count > 1 ? "s" : "", p.threading));
+    write_line(stream::out, fmt::format("{} x {} x {} grid", p.size, p.size, p.size));
+    write_line(stream::out, format_bytes(per_thread) + " per thread");
+    write_line(stream::out, format_bytes(std::uint64_t{count} * per_thread) + " total");
+
+    phase_barrier barrier(static_cast<std::ptrdiff_t>(count));
+
+    const fast_timer fast = hooks.probe_fast();
+    const coarse_timer coarse = hooks.probe_coarse();
+    const std::string_view source = timer_source_name(fast.source);
+    write_line(stream::out, fmt::format("Fast Timer Frequency: {} ({})",
+                                        format_si(static_cast<std::uint64_t>(std::max<std::int64_t>(
+                                                      display_frequency(fast), 0)),
+                                                  "Hz"),
+                                        source));
+    write_line(stream::out, "Coarse Timer Frequency: " +
+                                format_si(static_cast<std::uint64_t>(
+                                              std::max<std::int64_t>(display_frequency(coarse), 0)),
+                                          "Hz"));
+
+    if (!hooks.hwbot_compliant(fast)) {
+        if (p.bypass) {
+            print_warning_box();
+            write_line(stream::err,
+                       fmt::format("Fast timer is not compliant with HWBOT rules (fast timer "
+                                   "source: {})",
+                                   source));
+            write_line(stream::err, "Check that this is a detection error in terms of your "
+                                    "windows version, processor, or timer before submitting");
+        } else {
+            write_line(stream::err,
+                       fmt::format("Fast Timer is not HWBOT compliant (fast timer source: {}); "
+                                   "aborting",
+                                   source));
+            write_line(stream::err,
+                       "Use --bypass-timer-check to run regardless if you are sure that this is "
+                       "a detection error in terms of your windows version, processor, or timer");
+            return state;
+        }
+    }
+    const std::int64_t window = std::int64_t{p.duration} + 2;
+    if (will_overflow(fast, hooks.fast_now(), window)) {
+        stop_message("fast timer will overflow during the run; aborting");
+        return state;
+    }
+    if (will_overflow(coarse, static_cast<std::int64_t>(hooks.coarse_now()), window)) {
+        stop_message("coarse timer will overflow during the run; aborting");
+        return state;
+    }
+
+    const std::span<progress_slot> progress(slots.get(), count);
+    auto args_for = [&](std::uint32_t index) {
+        return worker_args{index, p,        state, console_lock, results_lock, barrier,
+                           stop,  progress, fast,  coarse,       index == 0,   hooks};
+    };
+
+    bool all_started = true;
+    for (std::uint32_t index = 1; index < count; ++index) {
+        // Once a started worker has failed the run is lost: start no more.
+        if (stop.stop_requested()) {
+            all_started = false;
+            break;
+        }
+        try {
+            threads.push_back(hooks.start_thread([args = args_for(index)] { worker(args); }));
+        } catch (const std::system_error& e) {
+            std::lock_guard lock(console_lock);
+            write_line(stream::err, fmt::format("could not start worker thread {}: {}; aborting",
+                                                index, e.what()));
+            stop.request_stop();
+            all_started = false;
+            break;
+        }
+    }
+    if (all_started) {
+        worker(args_for(0));
+    } else {
+        // Worker 0 and the workers never started will not arrive: drop them, so that the
+        // started ones pass the first barrier, see the stop request and end.
+        const std::size_t missing = count - threads.size();
+        for (std::size_t i = 0; i < missing; ++i) {
+            barrier.arrive_and_drop();
+        }
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    state.stopped = stop.stop_requested();
+    return state;
+}
+
+std::optional<double> run_benchmark_with(bench_config config, topology_cache& cache,
+                                         const run_hooks& hooks) {
+    std::uint32_t count = config.threads;
+    if (count == 0) {
+        count = automatic_thread_count(core_count(get_topology(cache)), hooks.available_memory(),
+                                       config.size);
+    }
+    threading_manager placement;
+    placement.thread_count = count;
+    if (config.threading == "numa" || config.threading == "phte") {
+        placement.placement = build_placement(config.threading, get_topology(cache));
+    }
+    large_page_minimum();
+
+    const run_params params{config.large_pages,
+                            placement,
+                            config.workload,
+                            config.isa,
+                            config.strict_isa_check,
+                            std::clamp(config.duration, min_duration, max_duration),
+                            config.size,
+                            config.bypass_timer_check,
+                            config.threading};
+    const run_state state = perform_run(params, count, hooks);
+    return evaluate_run(state, hooks.brand());
+}
+
+std::optional<double> run_benchmark(bench_config config, topology_cache& cache) {
+    return run_benchmark_with(std::move(config), cache, real_run_hooks());
+}
+
+} // namespace kestrix

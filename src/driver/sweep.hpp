@@ -1,0 +1,53 @@
+#pragma once
+// The harness's sweep variables: option strings turned into planned runs.
+#include "driver/config.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrix {
+
+template <typename T> struct sweep_range {
+    T start{};
+    T end{};
+    T step{};
+    bool operator==(const sweep_range&) const = default;
+};
+
+std::optional<sweep_range<std::uint32_t>> parse_range(std::string_view text, std::uint32_t s0,
+                                                      std::uint32_t e0, std::uint32_t t0);
+std::optional<sweep_range<std::uint64_t>> parse_range(std::string_view text, std::uint64_t s0,
+                                                      std::uint64_t e0, std::uint64_t t0);
+std::optional<std::vector<std::string>> parse_list(std::string_view text);
+
+std::uint32_t max_threads_for_size(const cpu_topology& topology, std::uint64_t size);
+// The same rule with the memory figure given.
+std::uint32_t max_threads_for_size(const cpu_topology& topology, std::uint64_t size,
+                                   std::uint64_t available_memory);
+
+using run_list = std::vector<bench_box::harness_run>;
+
+// A sweep too long to plan in memory throws std::bad_alloc.
+struct h_none_var {
+    static std::optional<run_list> gen(std::string_view option, const kestrix_harness_context& c);
+};
+struct h_size_var {
+    static std::optional<run_list> gen(std::string_view option, const kestrix_harness_context& c);
+};
+struct h_dur_var {
+    static std::optional<run_list> gen(std::string_view option, const kestrix_harness_context& c);
+};
+struct h_threads_var {
+    static std::optional<run_list> gen(std::string_view option, const kestrix_harness_context& c);
+    // gen with the thread limit T given.
+    static std::optional<run_list> gen_for(std::string_view option,
+                                           const kestrix_harness_context& c, std::uint32_t limit);
+};
+struct h_isa_var {
+    static std::optional<run_list> gen(std::string_view option, const kestrix_harness_context& c);
+};
+
+} // namespace kestrix
