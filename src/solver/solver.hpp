@@ -56,5 +56,8 @@ bool is_known_workload(std::string_view workload);
 // Whether this processor and system can execute the compiled code of the variant (which may
 // need more than the support check tests). Absent: it can; else the reason.
 std::optional<std::string> check_variant_runnable(std::string_view isa);
+// The same for recorded processor facts.
+struct cpu_features;
+std::optional<std::string> check_variant_runnable_for(std::string_view isa, const cpu_features& f);
 
 } // namespace kestrix
