@@ -1,0 +1,432 @@
+// Whole runs on a scripted solver and fake clocks: the header, the phases, the failure paths
+// and the checks before the workers.
+#include "driver/run.hpp"
+#include "fake_run.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <system_error>
+
+namespace kestrix {
+namespace {
+
+using test::fail_at;
+using test::fake_hooks;
+using test::fake_script;
+
+struct captured_run {
+    std::string out;
+    std::string err;
+    bool stopped = false;
+    std::size_t results = 0;
+    std::vector<thread_result> rows;
+};
+
+class run_test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::fake_coarse_ms = 0;
+        test::fake_fast_ms = 0;
+    }
+
+    // perform_run only: the state as the evaluation would get it.
+    captured_run perform(std::uint32_t count, const run_hooks& hooks, bench_config cfg = {}) {
+        cfg.duration = 1;
+        cfg.size = 64;
+        threading_manager m;
+        m.thread_count = count;
+        const run_params p{
+            cfg.large_pages, m,        cfg.workload,           cfg.isa,      cfg.strict_isa_check,
+            cfg.duration,    cfg.size, cfg.bypass_timer_check, cfg.threading};
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const run_state state = perform_run(p, count, hooks);
+        captured_run r;
+        r.out = testing::internal::GetCapturedStdout();
+        r.err = testing::internal::GetCapturedStderr();
+        r.stopped = state.stopped;
+        r.results = state.results.size();
+        r.rows = state.results;
+        return r;
+    }
+
+    // The whole run including the evaluation.
+    std::optional<double> benchmark(bench_config cfg, const run_hooks& hooks, std::string& out,
+                                    std::string& err) {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        auto score = run_benchmark_with(cfg, cache_, hooks);
+        out = testing::internal::GetCapturedStdout();
+        err = testing::internal::GetCapturedStderr();
+        return score;
+    }
+
+    static bench_config short_config(std::uint32_t threads) {
+        bench_config c;
+        c.threads = threads;
+        c.duration = 1;
+        c.size = 64;
+        return c;
+    }
+
+    topology_cache cache_;
+};
+
+bool contains(const std::string& text, std::string_view part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST_F(run_test, one_thread_run_prints_every_line_in_order) {
+    fake_script s;
+    s.updates = 100000000; // 400 MGups at 250 ms per step
+    std::string out, err;
+    const auto score = benchmark(short_config(1), fake_hooks(s, 1), out, err);
+    ASSERT_TRUE(score.has_value());
+    EXPECT_DOUBLE_EQ(*score, 400.0);
+    EXPECT_EQ(err, "");
+
+    auto progress = [](int elapsed, std::string_view rate, int n) {
+        return fmt::format("\rbenchmarking... {}/1s {:>16} MGups  {} iterations", elapsed, rate, n);
+    };
+    const std::string expected = "Test CPU @ 1.00GHz\n"
+                                 "features: sse2\n"
+                                 "running with 1 thread (os)\n"
+                                 "64 x 64 x 64 grid\n"
+                                 "17.55 MiB per thread\n"
+                                 "17.55 MiB total\n"
+                                 "Fast Timer Frequency: 1.00 MHz (TSC)\n"
+                                 "Coarse Timer Frequency: 1.00 KHz\n"
+                                 "allocating fields.... \n"
+                                 "initalizing fields...\n"
+                                 "initialization took 0ms\n"
+                                 "starting bench..\n" +
+                                 progress(0, "0", 0) + progress(0, "400", 1) +
+                                 progress(0, "400", 2) + progress(0, "400", 3) +
+                                 progress(1, "400", 4) +
+                                 "\n"
+                                 "validating result..\n"
+                                 "thread  grid updates   time   MGups  iterations\n"
+                                 "     0     400000000  1.00s  400.00           4\n"
+                                 "===============\n"
+                                 "  valid result \n"
+                                 "===============\n"
+                                 "kestrix v1.2.0 standing_wave sse2\n"
+                                 "Test CPU @ 1.00GHz\n"
+                                 "final score: 400.00 MGups\n";
+    EXPECT_EQ(out, expected);
+}
+
+TEST_F(run_test, several_threads_each_deliver_a_result_and_the_score_is_their_sum) {
+    fake_script s;
+    s.updates = 100000000;
+    std::string out, err;
+    const auto score = benchmark(short_config(4), fake_hooks(s, 4), out, err);
+    ASSERT_TRUE(score.has_value());
+    EXPECT_DOUBLE_EQ(*score, 1600.0);
+    EXPECT_TRUE(contains(out, "running with 4 threads (os)\n"));
+    EXPECT_TRUE(contains(out, "70.19 MiB total\n"));
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 25) << out;
+    EXPECT_EQ(s.made, 4);
+    EXPECT_EQ(s.validated, 4);
+    EXPECT_EQ(err, "");
+}
+
+struct failure_case {
+    const char* name;
+    std::uint32_t count;
+    std::uint32_t worker;
+    fail_at where;
+    std::string err; // exact standard error of the run (before the evaluation)
+    std::size_t results;
+    int initialised_at_most;
+    bool main_validates; // "validating result.." appears
+};
+
+class run_failure_test : public run_test, public ::testing::WithParamInterface<failure_case> {};
+
+TEST_P(run_failure_test, a_failing_worker_stops_the_run) {
+    const failure_case& c = GetParam();
+    fake_script s;
+    s.fail_worker = c.worker;
+    s.where = c.where;
+    if (c.where == fail_at::step) {
+        // The others keep stepping in real time until they see the stop.
+        s.step_ms = 1;
+        s.others_wait_for_stop = true;
+        s.fail_step = 1;
+    }
+    s.failing_validate_waits = c.where == fail_at::validate;
+    const captured_run r = perform(c.count, fake_hooks(s, static_cast<int>(c.count)));
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.results, c.results);
+    EXPECT_LE(s.initialised, c.initialised_at_most);
+    EXPECT_EQ(contains(r.out, "validating result.."), c.main_validates) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    worker_failures, run_failure_test,
+    ::testing::Values(
+        failure_case{"no_solver_in_worker_2", 3, 2, fail_at::make,
+                     "could not initalize workload standing_wave in thread 2\n", 0, 0, false},
+        failure_case{"no_solver_in_main", 3, 0, fail_at::make,
+                     "could not initalize workload standing_wave in thread 0\n", 0, 0, false},
+        failure_case{"allocation_in_worker_1", 2, 1, fail_at::allocate,
+                     "field allocation failed in thread 1\nfield allocation failed\n", 0, 0, false},
+        failure_case{"initialisation_in_main", 3, 0, fail_at::init,
+                     "failed to initalize field in thread 0\ninit broke\n", 0, 2, false},
+        failure_case{"step_in_worker_1", 2, 1, fail_at::step, "solver H step error in thread 1\n",
+                     0, 2, false},
+        failure_case{"step_in_main", 2, 0, fail_at::step, "solver H step error in thread 0\n", 0, 2,
+                     false},
+        failure_case{"validation_after_the_others_appended", 3, 2, fail_at::validate,
+                     "validation broke in thread 2\n", 2, 3, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(run_test, a_worker_leaving_on_the_stop_never_keeps_others_at_the_next_barrier) {
+    // One worker's initialisation fails right after the first barrier; workers that see the
+    // stop late must not leave the rest waiting at the second one.
+    for (int round = 0; round < 20; ++round) {
+        fake_script s;
+        s.fail_worker = 1;
+        s.where = fail_at::init;
+        const captured_run r = perform(8, fake_hooks(s, 8));
+        EXPECT_TRUE(r.stopped);
+        EXPECT_EQ(r.results, 0U);
+    }
+}
+
+TEST_F(run_test, a_thread_that_cannot_be_created_releases_the_started_workers) {
+    struct creation_case {
+        std::uint32_t count;
+        int fail_at_call; // 0-based call of start_thread that fails
+        int started;
+    };
+    for (const creation_case c :
+         {creation_case{4, 1, 1}, creation_case{2, 0, 0}, creation_case{5, 3, 3}}) {
+        fake_script s;
+        run_hooks hooks = fake_hooks(s, static_cast<int>(c.count));
+        int calls = 0;
+        hooks.start_thread = [&](std::function<void()> body) {
+            if (calls++ == c.fail_at_call) {
+                throw std::system_error(
+                    std::make_error_code(std::errc::resource_unavailable_try_again));
+            }
+            return std::thread(std::move(body));
+        };
+        const captured_run r = perform(c.count, hooks);
+        EXPECT_TRUE(r.stopped);
+        EXPECT_EQ(r.results, 0U);
+        EXPECT_TRUE(
+            contains(r.err, fmt::format("could not start worker thread {}: ", c.fail_at_call + 1)))
+            << r.err;
+        EXPECT_TRUE(contains(r.err, "; aborting\n"));
+        EXPECT_EQ(s.made, c.started); // worker 0 never runs
+        EXPECT_EQ(s.initialised, 0);
+        EXPECT_FALSE(contains(r.out, "allocating fields"));
+    }
+}
+
+TEST_F(run_test, thread_bookkeeping_beyond_memory_ends_before_anything_is_printed) {
+    fake_script s;
+    run_hooks hooks = fake_hooks(s, 1);
+    hooks.available_memory = [] { return std::uint64_t{8} << 30; };
+    const captured_run r = perform(4000000000U, hooks);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "not enough memory for the bookkeeping of 4000000000 threads; aborting\n");
+    EXPECT_FALSE(r.stopped);
+    EXPECT_EQ(s.made, 0);
+}
+
+struct precheck_case {
+    const char* name;
+    bool compliant;
+    bool bypass;
+    bool strict;
+    std::optional<std::string> isa_reasons;
+    std::optional<std::string> not_runnable;
+    std::int64_t fast_now_ms; // fake fast clock at the overflow test
+    std::int64_t coarse_now_ms;
+    bool runs;
+    std::string err_before_evaluation;
+};
+
+class run_precheck_test : public run_test, public ::testing::WithParamInterface<precheck_case> {};
+
+const std::string warning_box = "===========\n  warning  \n===========\n";
+const std::string invalid_tail =
+    "==================\n  invalid result \n==================\nnot all threads produced a "
+    "result\n";
+
+TEST_P(run_precheck_test, checks_before_the_workers) {
+    const precheck_case& c = GetParam();
+    fake_script s;
+    s.updates = 100000000;
+    run_hooks hooks = fake_hooks(s, 1);
+    hooks.hwbot_compliant = [&](const fast_timer&) { return c.compliant; };
+    hooks.isa_support = [&](std::string_view) { return c.isa_reasons; };
+    hooks.variant_runnable = [&](std::string_view) { return c.not_runnable; };
+    test::fake_fast_ms = c.fast_now_ms;
+    test::fake_coarse_ms = c.coarse_now_ms;
+    bench_config cfg = short_config(1);
+    cfg.bypass_timer_check = c.bypass;
+    cfg.strict_isa_check = c.strict;
+    cfg.isa = "avx2";
+    std::string out, err;
+    const auto score = benchmark(cfg, hooks, out, err);
+    EXPECT_EQ(score.has_value(), c.runs);
+    EXPECT_EQ(s.made, c.runs ? 1 : 0);
+    EXPECT_EQ(err, c.runs ? c.err_before_evaluation : c.err_before_evaluation + invalid_tail);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    prechecks, run_precheck_test,
+    ::testing::Values(
+        precheck_case{"all_fine", true, false, false, {}, {}, 0, 0, true, ""},
+        precheck_case{"timer_not_compliant",
+                      false,
+                      false,
+                      false,
+                      {},
+                      {},
+                      0,
+                      0,
+                      false,
+                      "Fast Timer is not HWBOT compliant (fast timer source: TSC); aborting\n"
+                      "Use --bypass-timer-check to run regardless if you are sure that this is a "
+                      "detection error in terms of your windows version, processor, or timer\n"},
+        precheck_case{"timer_not_compliant_bypassed",
+                      false,
+                      true,
+                      false,
+                      {},
+                      {},
+                      0,
+                      0,
+                      true,
+                      warning_box +
+                          "Fast timer is not compliant with HWBOT rules (fast timer source: "
+                          "TSC)\nCheck that this is a detection error in terms of your windows "
+                          "version, processor, or timer before submitting\n"},
+        precheck_case{"isa_unsupported_strict",
+                      true,
+                      false,
+                      true,
+                      std::string("no AVX2\nno FMA\n"),
+                      {},
+                      0,
+                      0,
+                      false,
+                      warning_box + "no AVX2\nno FMA\nisa support check failed; aborting\n"},
+        precheck_case{"isa_unsupported_lenient",
+                      true,
+                      false,
+                      false,
+                      std::string("no AVX2\n"),
+                      {},
+                      0,
+                      0,
+                      true,
+                      warning_box + "no AVX2\n"},
+        precheck_case{"variant_cannot_execute", true, false, false, std::string("no AVX2\n"),
+                      std::string("the processor lacks AVX2"), 0, 0, false,
+                      warning_box + "no AVX2\nthe avx2 solver cannot execute on this processor: "
+                                    "the processor lacks AVX2; aborting\n"},
+        precheck_case{"fast_timer_overflows",
+                      true,
+                      false,
+                      false,
+                      {},
+                      {},
+                      (INT64_MAX - 2000000) / 1000,
+                      0,
+                      false,
+                      "fast timer will overflow during the run; aborting\n"},
+        precheck_case{"coarse_timer_overflows",
+                      true,
+                      false,
+                      false,
+                      {},
+                      {},
+                      0,
+                      INT64_MAX - 2000,
+                      false,
+                      "coarse timer will overflow during the run; aborting\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(run_test, a_non_compliant_timer_still_prints_the_header_and_both_frequencies) {
+    fake_script s;
+    run_hooks hooks = fake_hooks(s, 2);
+    hooks.hwbot_compliant = [](const fast_timer&) { return false; };
+    std::string out, err;
+    benchmark(short_config(2), hooks, out, err);
+    EXPECT_TRUE(out.ends_with("running with 2 threads (os)\n64 x 64 x 64 grid\n17.55 MiB per "
+                              "thread\n35.09 MiB total\nFast Timer Frequency: 1.00 MHz "
+                              "(TSC)\nCoarse Timer Frequency: 1.00 KHz\n"))
+        << out;
+}
+
+TEST_F(run_test, timers_that_disagree_make_the_run_invalid) {
+    fake_script s;
+    s.fast_skew_ms = 10; // 40 ms over four steps
+    std::string out, err;
+    EXPECT_FALSE(benchmark(short_config(1), fake_hooks(s, 1), out, err).has_value());
+    EXPECT_TRUE(contains(err, "fast timer = 1040ms    coarse timer = 1000ms\n")) << err;
+}
+
+TEST_F(run_test, the_duration_is_clamped_when_the_run_starts) {
+    struct clamp_case {
+        std::uint32_t duration;
+        std::string_view last_progress;
+    };
+    for (const clamp_case c : {clamp_case{0, "1/1s"}, clamp_case{5000, "1000/1000s"}}) {
+        SetUp();
+        fake_script s;
+        bench_config cfg = short_config(1);
+        cfg.duration = c.duration;
+        std::string out, err;
+        ASSERT_TRUE(benchmark(cfg, fake_hooks(s, 1), out, err).has_value()) << err;
+        const auto last = out.rfind("\rbenchmarking... ");
+        ASSERT_NE(last, std::string::npos);
+        EXPECT_EQ(out.substr(last + 17, c.last_progress.size()), c.last_progress);
+    }
+}
+
+TEST_F(run_test, a_fixed_thread_count_with_the_os_policy_never_detects_the_topology) {
+    fake_script s;
+    std::string out, err;
+    benchmark(short_config(3), fake_hooks(s, 3), out, err);
+    EXPECT_FALSE(cache_.value.has_value());
+    EXPECT_TRUE(contains(out, "running with 3 threads (os)\n"));
+}
+
+TEST(automatic_thread_count, cores_limited_by_the_grids_that_fit) {
+    struct row {
+        std::uint32_t cores;
+        std::uint64_t memory_grids; // free memory in grids of N = 192 (plus a little)
+        bool unreadable;
+        std::uint32_t expected;
+    };
+    const std::uint64_t grid = grid_bytes(192);
+    for (const row r :
+         {row{16, 5, false, 5}, row{16, 0, false, 16}, row{16, 0, true, 16}, row{32, 40, false, 32},
+          row{0, 40, false, 1}, row{1, 1, false, 1}, row{4, 3, false, 3}}) {
+        const std::uint64_t memory = r.unreadable ? 0 : r.memory_grids * grid + grid / 2;
+        EXPECT_EQ(automatic_thread_count(r.cores, memory, 192), r.expected)
+            << r.cores << " cores, " << r.memory_grids << " grids";
+    }
+}
+
+TEST(automatic_thread_count, a_fixed_count_is_taken_as_is) {
+    bench_config c;
+    c.threads = 7;
+    topology_cache cache;
+    EXPECT_EQ(resolve_thread_count(c, cache), 7U);
+    EXPECT_FALSE(cache.value.has_value());
+}
+
+} // namespace
+} // namespace kestrix
