@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -217,6 +218,63 @@ TEST(Parse, ManyAndLongArgumentsEndWithOneMessage) {
     EXPECT_EQ(outcome.failure.value_or(""), "Unrecognized token: --kestrix");
     EXPECT_EQ(t.config.isa, huge);
     EXPECT_TRUE(t.modes.play_animation);
+}
+
+// Arbitrary mixtures of tokens: the parse always ends, with success or one known message.
+TEST(Parse, RandomCommandLinesEndWithAKnownOutcome) {
+    const std::vector<std::string_view> pool = {"-s",
+                                                "--size",
+                                                "64",
+                                                "-d",
+                                                "--duration=",
+                                                "-d=5",
+                                                "-h",
+                                                "--kestrix",
+                                                "",
+                                                "-",
+                                                "--",
+                                                "--isa",
+                                                "x y",
+                                                "--isa=a=b",
+                                                "-n",
+                                                "--threading",
+                                                "numa",
+                                                "NUMA",
+                                                "-?x",
+                                                "--harness-var",
+                                                "=",
+                                                "-x",
+                                                "\xff",
+                                                "18446744073709551616",
+                                                "-d45",
+                                                "-sd",
+                                                "--large-pages=",
+                                                "--harness-opt",
+                                                "--topo-debug",
+                                                " ",
+                                                "-=",
+                                                "--="};
+    const std::vector<std::string_view> known = {
+        "Unrecognized token: ", "Expected argument following ", "Flag option '", "Value '",
+        "Unable to convert '"};
+    std::uint32_t seed = 12345;
+    const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    for (int run = 0; run < 3000; ++run) {
+        targets t;
+        option_table table = build_option_table(t.config, t.harness, t.modes);
+        std::vector<std::string_view> argv{"kestrix"};
+        const std::uint32_t count = next() % 12;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            argv.push_back(pool[(next() >> 8) % pool.size()]);
+        }
+        const parse_outcome outcome = parse(table, argv);
+        if (!outcome.ok()) {
+            const std::string& m = *outcome.failure;
+            EXPECT_TRUE(std::any_of(known.begin(), known.end(), [&m](std::string_view k) {
+                return m.starts_with(k);
+            })) << m;
+        }
+    }
 }
 
 TEST(Parse, ShortFlagsWrittenTogether) {

@@ -164,7 +164,12 @@ TEST(CliEndToEnd, TopologyBeforeTimerReport) {
 TEST(CliEndToEnd, BenchmarkEndsWithThePauseAndReturnsAtEndOfInput) {
     const std::vector<std::string> args{"-d", "1", "-s", "64", "-n", "1", "--harness-sub-runs",
                                         "1"};
-    for (const bool closed : {false, true}) {
+#ifdef _WIN32
+    const std::vector<bool> stdin_closed{false}; // cmd.exe has no way to close a handle
+#else
+    const std::vector<bool> stdin_closed{false, true};
+#endif
+    for (const bool closed : stdin_closed) {
         test::run_options opt;
         opt.stdin_closed = closed;
         const process_result r = run_kestrix(args, opt);
