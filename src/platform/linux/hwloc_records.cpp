@@ -41,14 +41,16 @@ std::vector<processor_record> hwloc_processor_records(hwloc_topology_t topology)
     const int nodes = hwloc_get_nbobjs_by_type(topology, HWLOC_OBJ_NUMANODE);
     for (int i = 0; i < nodes; ++i) {
         const hwloc_obj_t node = hwloc_get_obj_by_type(topology, HWLOC_OBJ_NUMANODE, i);
-        processor_record r;
-        r.relationship = processor_relationship::numa_node;
-        r.node_number = node->os_index;
-        r.groups = affinities(node->cpuset, allowed);
-        if (r.groups.empty()) {
-            continue; // memory without usable processors
+        // Only a node record's first affinity counts, and processor groups here are plain
+        // slices of 64 that a node may straddle: one record per group keeps every processor
+        // in its own node.
+        for (const group_affinity& g : affinities(node->cpuset, allowed)) {
+            processor_record r;
+            r.relationship = processor_relationship::numa_node;
+            r.node_number = node->os_index;
+            r.groups = {g};
+            records.push_back(std::move(r));
         }
-        records.push_back(std::move(r));
     }
 
     const int caches = hwloc_get_nbobjs_by_type(topology, HWLOC_OBJ_L3CACHE);

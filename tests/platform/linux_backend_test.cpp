@@ -1,0 +1,315 @@
+#include "records.hpp"
+
+#include "platform/linux/hwloc_records.hpp"
+#include "platform/linux/meminfo.hpp"
+#include "platform/memory.hpp"
+#include "platform/placement.hpp"
+
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace kestrix {
+namespace {
+
+using test::joined;
+using test::placement_text;
+
+// A synthetic machine, optionally restricted to some processors and with CPU kinds.
+class synthetic {
+public:
+    explicit synthetic(const char* description, const char* allowed = nullptr) {
+        hwloc_topology_init(&topology_);
+        if (allowed != nullptr) {
+            hwloc_topology_set_flags(topology_, HWLOC_TOPOLOGY_FLAG_INCLUDE_DISALLOWED);
+        }
+        ok_ = hwloc_topology_set_synthetic(topology_, description) == 0 &&
+              hwloc_topology_load(topology_) == 0;
+        if (ok_ && allowed != nullptr) {
+            hwloc_bitmap_t set = hwloc_bitmap_alloc();
+            hwloc_bitmap_list_sscanf(set, allowed);
+            ok_ = hwloc_topology_allow(topology_, set, nullptr, HWLOC_ALLOW_FLAG_CUSTOM) == 0;
+            hwloc_bitmap_free(set);
+        }
+    }
+    ~synthetic() { hwloc_topology_destroy(topology_); }
+    synthetic(const synthetic&) = delete;
+    synthetic& operator=(const synthetic&) = delete;
+
+    // Registers the processors of a list ("0-7") as one CPU kind.
+    void kind(const char* cpus, int efficiency) {
+        hwloc_bitmap_t set = hwloc_bitmap_alloc();
+        hwloc_bitmap_list_sscanf(set, cpus);
+        ok_ = ok_ && hwloc_cpukinds_register(topology_, set, efficiency, 0, nullptr, 0) == 0;
+        hwloc_bitmap_free(set);
+    }
+
+    cpu_topology tree() const {
+        EXPECT_TRUE(ok_);
+        return build_topology(hwloc_processor_records(topology_));
+    }
+
+private:
+    hwloc_topology_t topology_ = nullptr;
+    bool ok_ = false;
+};
+
+TEST(HwlocRecords, TwoSocketsWithSmt) {
+    const cpu_topology t = synthetic("pack:2 [numa] l3:1 core:4 pu:2").tree();
+    EXPECT_EQ(t.perf_level_count, 1u);
+    ASSERT_EQ(t.numa_nodes.size(), 2u);
+    EXPECT_EQ(t.numa_nodes[1].llcs.at(0).id, 1u);
+    EXPECT_EQ(core_count(t), 8u);
+    EXPECT_EQ(placement_text(build_placement("numa", t)),
+              "0.0 4.0 1.0 5.0 2.0 6.0 3.0 7.0 0.1 4.1 1.1 5.1 2.1 6.1 3.1 7.1");
+    const std::string text = joined(topology_lines(t));
+    EXPECT_NE(text.find("numa node id=1\n|--llc id=1\n|  |--core id=4 perf_level=0\n"
+                        "|  |  |--logical idx=0 os=8\n|  |  |--logical idx=1 os=9\n"),
+              std::string::npos)
+        << text;
+}
+
+TEST(HwlocRecords, HybridKindsRankedByEfficiency) {
+    // Eight 2-thread cores: the first four (processors 0..7) are the faster kind.
+    synthetic m("pack:1 [numa] l3:1 core:8 pu:2");
+    m.kind("8-15", 0);
+    m.kind("0-7", 100);
+    const cpu_topology t = m.tree();
+    EXPECT_EQ(t.perf_level_count, 2u);
+    const auto& cores = t.numa_nodes.at(0).llcs.at(0).cores;
+    ASSERT_EQ(cores.size(), 8u);
+    EXPECT_EQ(cores[0].perf_level, 0u);
+    EXPECT_EQ(cores[3].perf_level, 0u);
+    EXPECT_EQ(cores[4].perf_level, 1u);
+    EXPECT_EQ(cores[7].perf_level, 1u);
+    EXPECT_EQ(placement_text(build_placement("phte", t)),
+              "0.0 1.0 2.0 3.0 0.1 1.1 2.1 3.1 4.0 5.0 6.0 7.0 4.1 5.1 6.1 7.1");
+    EXPECT_EQ(placement_text(build_placement("numa", t)),
+              "0.0 1.0 2.0 3.0 4.0 5.0 6.0 7.0 0.1 1.1 2.1 3.1 4.1 5.1 6.1 7.1");
+}
+
+TEST(HwlocRecords, ProcessorsBeyond64FormGroups) {
+    // 2 nodes of 40 processors: node 1 straddles the first group boundary.
+    const cpu_topology t = synthetic("pack:2 [numa] l3:1 core:20 pu:2").tree();
+    ASSERT_EQ(t.numa_nodes.size(), 2u);
+    EXPECT_EQ(core_count(t), 40u);
+    const auto& node1 = t.numa_nodes[1].llcs.at(0).cores;
+    ASSERT_EQ(node1.size(), 20u);
+    EXPECT_EQ(node1.front().logicals.at(0).os, 40u);
+    EXPECT_EQ(node1.front().logicals.at(0).group, 0u);
+    EXPECT_EQ(node1.back().logicals.at(1).os, 15u); // processor 79
+    EXPECT_EQ(node1.back().logicals.at(1).group, 1u);
+    EXPECT_EQ(build_placement("numa", t).size(), 80u);
+}
+
+TEST(HwlocRecords, OnlyAllowedProcessors) {
+    // Processors 1, 2 and 3 allowed: core 0 keeps one thread, core 1 both, cores 2 and 3
+    // and the second socket disappear.
+    const cpu_topology t = synthetic("pack:2 [numa] l3:1 core:2 pu:2", "1-3").tree();
+    EXPECT_EQ(joined(topology_lines(t)), "perf_level_count=1\n"
+                                         "numa node id=0\n"
+                                         "|--llc id=0\n"
+                                         "|  |--core id=0 perf_level=0\n"
+                                         "|  |  |--logical idx=0 os=1\n"
+                                         "|  |--core id=1 perf_level=0\n"
+                                         "|  |  |--logical idx=0 os=2\n"
+                                         "|  |  |--logical idx=1 os=3\n");
+}
+
+TEST(HwlocRecords, WithoutL3EveryCoreInLlcZero) {
+    const cpu_topology t = synthetic("pack:2 [numa] core:2 pu:1").tree();
+    ASSERT_EQ(t.numa_nodes.size(), 2u);
+    EXPECT_EQ(t.numa_nodes[0].llcs.at(0).id, 0u);
+    EXPECT_EQ(t.numa_nodes[1].llcs.at(0).id, 0u);
+}
+
+TEST(HostTopology, MatchesTheSystem) {
+    const cpu_topology t = detect_topology();
+    ASSERT_FALSE(t.numa_nodes.empty());
+    EXPECT_GE(t.perf_level_count, 1u);
+    std::size_t logicals = 0;
+    for (const auto& node : t.numa_nodes) {
+        for (const auto& cache : node.llcs) {
+            for (const auto& c : cache.cores) {
+                logicals += c.logicals.size();
+            }
+        }
+    }
+    cpu_set_t set;
+    ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
+    EXPECT_EQ(logicals, static_cast<std::size_t>(CPU_COUNT(&set)));
+}
+
+TEST(Meminfo, Fields) {
+    const std::string text = "MemTotal:       16384000 kB\n"
+                             "MemFree:         1000 kB\n"
+                             "MemAvailable:   8192000 kB\n"
+                             "HugePages_Total:      4\n"
+                             "Hugepagesize:       2048 kB\n"
+                             "Broken:    12x kB\n"
+                             "Huge:  99999999999999999999 kB\n"
+                             "Wide:  18014398509481984 kB";
+    struct row {
+        const char* name;
+        std::optional<std::uint64_t> bytes;
+    };
+    const row rows[] = {
+        {"MemAvailable", 8192000ull * 1024},
+        {"MemFree", 1024000},
+        {"Hugepagesize", 2 * 1024 * 1024},
+        {"HugePages_Total", 4},
+        {"Mem", std::nullopt},       // a prefix of a name is no name
+        {"Available", std::nullopt}, // nor is a suffix
+        {"Broken", std::nullopt},
+        {"Huge", std::nullopt},
+        {"Wide", std::nullopt}, // in range as kB, not as bytes
+        {"Missing", std::nullopt},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(meminfo_bytes(text, r.name), r.bytes) << r.name;
+    }
+    EXPECT_EQ(meminfo_bytes("", "MemAvailable"), std::nullopt);
+    EXPECT_EQ(meminfo_bytes("MemAvailable:", "MemAvailable"), std::nullopt);
+}
+
+std::uint64_t one_mib() {
+    return 1024 * 1024;
+}
+
+TEST(Overcommit, FieldAllocationRefusedBeyondAvailableMemory) {
+    set_available_memory_probe(one_mib);
+    void* fits = aligned_allocate(512 * 1024);
+    ASSERT_NE(fits, nullptr);
+    EXPECT_EQ(aligned_allocate(600 * 1024), nullptr); // 512 KiB held + 600 KiB > 1 MiB
+    EXPECT_EQ(aligned_allocate(std::uint64_t{64} << 30), nullptr);
+    aligned_release(fits);
+    void* again = aligned_allocate(1000 * 1024);
+    EXPECT_NE(again, nullptr);
+    aligned_release(again);
+    set_available_memory_probe(nullptr);
+}
+
+TEST(Overcommit, RealFigureAdmitsOrdinaryBlocks) {
+    void* p = aligned_allocate(8 * 1024 * 1024);
+    ASSERT_NE(p, nullptr);
+    aligned_release(p);
+    // Far beyond the machine: refused as an allocation, not left to the page faults.
+    const std::uint64_t beyond = available_physical_memory() * 4 + (std::uint64_t{1} << 30);
+    EXPECT_EQ(aligned_allocate(beyond), nullptr);
+}
+
+TEST(Placement, PinsTheCallingThread) {
+    cpu_set_t allowed;
+    ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    int last = -1;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed)) {
+            last = cpu;
+        }
+    }
+    ASSERT_GE(last, 0);
+    threading_manager m;
+    logical l;
+    l.group = static_cast<std::uint16_t>(last / 64);
+    l.os = static_cast<std::uint32_t>(last % 64);
+    m.placement.push_back(l);
+    std::thread([&] {
+        apply_placement(m, 0);
+        cpu_set_t now;
+        pthread_getaffinity_np(pthread_self(), sizeof now, &now);
+        EXPECT_EQ(CPU_COUNT(&now), 1);
+        EXPECT_TRUE(CPU_ISSET(last, &now));
+    }).join();
+    std::thread([&] {
+        apply_placement(m, 1); // past the list: left alone
+        cpu_set_t now;
+        pthread_getaffinity_np(pthread_self(), sizeof now, &now);
+        EXPECT_EQ(CPU_COUNT(&now), CPU_COUNT(&allowed));
+    }).join();
+    // A processor that does not exist: the pin fails silently.
+    m.placement[0].group = 200;
+    std::thread([&] { apply_placement(m, 0); }).join();
+}
+
+// Reserves huge pages for the test where the system lets us, and gives them back after.
+class huge_page_reservation {
+public:
+    explicit huge_page_reservation(long pages) {
+        std::ifstream in("/proc/sys/vm/nr_hugepages");
+        if (!(in >> previous_)) {
+            reason_ = "cannot read /proc/sys/vm/nr_hugepages";
+            return;
+        }
+        if (!write(previous_ + pages)) {
+            reason_ = "cannot write /proc/sys/vm/nr_hugepages (needs root)";
+            return;
+        }
+        changed_ = true;
+        long now = 0;
+        std::ifstream again("/proc/sys/vm/nr_hugepages");
+        if (!(again >> now) || now < previous_ + pages) {
+            reason_ = "the kernel could not reserve the huge pages";
+        }
+    }
+    ~huge_page_reservation() {
+        if (changed_) {
+            write(previous_);
+        }
+    }
+    huge_page_reservation(const huge_page_reservation&) = delete;
+    huge_page_reservation& operator=(const huge_page_reservation&) = delete;
+    const std::string& reason() const { return reason_; }
+
+private:
+    bool write(long pages) {
+        std::ofstream out("/proc/sys/vm/nr_hugepages");
+        out << pages << std::flush;
+        return static_cast<bool>(out);
+    }
+    long previous_ = 0;
+    bool changed_ = false;
+    std::string reason_;
+};
+
+TEST(LargePages, HugeTlbBlocks) {
+    const std::uint64_t m = large_page_minimum();
+    ASSERT_NE(m, 0u) << "no Hugepagesize in /proc/meminfo";
+    EXPECT_EQ(large_page_minimum(), m);
+    const huge_page_reservation reservation(3);
+    if (!reservation.reason().empty()) {
+        GTEST_SKIP() << reservation.reason();
+    }
+    void* a = large_page_allocate(1); // one page
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a) % m, 0u);
+    void* b = large_page_allocate(m + 1); // two pages
+    ASSERT_NE(b, nullptr);
+    static_cast<unsigned char*>(a)[m - 1] = 1;
+    static_cast<unsigned char*>(b)[2 * m - 1] = 1;
+    EXPECT_EQ(large_page_allocate(1), nullptr); // the three reserved pages are taken
+    large_page_release(a);
+    void* c = large_page_allocate(m); // the released page is back
+    EXPECT_NE(c, nullptr);
+    large_page_release(b);
+    large_page_release(c);
+}
+
+TEST(LargePages, NoReservedPagesNoFallback) {
+    std::ifstream in("/proc/sys/vm/nr_hugepages");
+    long reserved = -1;
+    in >> reserved;
+    std::ifstream free_in("/proc/meminfo");
+    const std::string text((std::istreambuf_iterator<char>(free_in)), {});
+    if (meminfo_bytes(text, "HugePages_Free").value_or(1) != 0) {
+        GTEST_SKIP() << "huge pages are free on this system (" << reserved << " reserved)";
+    }
+    EXPECT_EQ(large_page_allocate(1), nullptr);
+}
+
+} // namespace
+} // namespace kestrix
