@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdio>
+#include <string>
 
 #include <fmt/format.h>
 
@@ -33,8 +34,12 @@ void console_init() {
 }
 
 void write_line(stream s, std::string_view text) {
-    put(s, text);
-    std::fputc('\n', file_of(s));
+    // One write for text and newline: standard error is unbuffered.
+    std::string line;
+    line.reserve(text.size() + 1);
+    line.append(text);
+    line.push_back('\n');
+    put(s, line);
     std::fflush(file_of(s));
 }
 
