@@ -165,8 +165,7 @@ std::optional<std::string> check_variant_runnable_for(std::string_view isa, cons
     if (missing.empty()) {
         return std::nullopt;
     }
-    return "the " + std::string(isa) + " solver cannot run on this processor: its code needs " +
-           missing;
+    return "its code needs " + missing;
 }
 
 std::optional<std::string> check_variant_runnable(std::string_view isa) {
