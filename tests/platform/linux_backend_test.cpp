@@ -41,11 +41,14 @@ public:
     synthetic(const synthetic&) = delete;
     synthetic& operator=(const synthetic&) = delete;
 
-    // Registers the processors of a list ("0-7") as one CPU kind.
-    void kind(const char* cpus, int efficiency) {
+    // Registers the processors of a list ("0-7") as one CPU kind; with a core type as the
+    // Linux discovery names hybrid Intel cores.
+    void kind(const char* cpus, int efficiency, const char* core_type = nullptr) {
         hwloc_bitmap_t set = hwloc_bitmap_alloc();
         hwloc_bitmap_list_sscanf(set, cpus);
-        ok_ = ok_ && hwloc_cpukinds_register(topology_, set, efficiency, 0, nullptr, 0) == 0;
+        hwloc_info_s info{const_cast<char*>("CoreType"), const_cast<char*>(core_type)};
+        ok_ = ok_ && hwloc_cpukinds_register(topology_, set, efficiency, core_type ? 1 : 0,
+                                             core_type ? &info : nullptr, 0) == 0;
         hwloc_bitmap_free(set);
     }
 
@@ -77,8 +80,8 @@ TEST(HwlocRecords, TwoSocketsWithSmt) {
 TEST(HwlocRecords, HybridKindsRankedByEfficiency) {
     // Eight 2-thread cores: the first four (processors 0..7) are the faster kind.
     synthetic m("pack:1 [numa] l3:1 core:8 pu:2");
-    m.kind("8-15", 0);
-    m.kind("0-7", 100);
+    m.kind("8-15", 0, "IntelAtom");
+    m.kind("0-7", 100, "IntelCore");
     const cpu_topology t = m.tree();
     EXPECT_EQ(t.perf_level_count, 2u);
     const auto& cores = t.numa_nodes.at(0).llcs.at(0).cores;
@@ -91,6 +94,30 @@ TEST(HwlocRecords, HybridKindsRankedByEfficiency) {
               "0.0 1.0 2.0 3.0 0.1 1.1 2.1 3.1 4.0 5.0 6.0 7.0 4.1 5.1 6.1 7.1");
     EXPECT_EQ(placement_text(build_placement("numa", t)),
               "0.0 1.0 2.0 3.0 4.0 5.0 6.0 7.0 0.1 1.1 2.1 3.1 4.1 5.1 6.1 7.1");
+}
+
+TEST(HwlocRecords, KindsThatDifferOnlyInFrequencyAreOneLevel) {
+    struct row {
+        const char* name;
+        int fast, slow;
+        const char* fast_type;
+        const char* slow_type;
+        std::uint32_t levels;
+    };
+    const row rows[] = {
+        {"ranked, typed", 100, 10, "IntelCore", "IntelAtom", 2},
+        {"ranked, untyped", 100, 10, nullptr, nullptr, 1},
+        {"core types ranked by hwloc", -1, -1, "IntelCore", "IntelAtom", 2},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        synthetic m("pack:1 [numa] l3:1 core:4 pu:1");
+        m.kind("0-1", r.fast, r.fast_type);
+        m.kind("2-3", r.slow, r.slow_type);
+        const cpu_topology t = m.tree();
+        EXPECT_EQ(t.perf_level_count, r.levels);
+        EXPECT_EQ(core_count(t), 4u);
+    }
 }
 
 TEST(HwlocRecords, ProcessorsBeyond64FormGroups) {

@@ -1,6 +1,7 @@
 #include "platform/linux/hwloc_records.hpp"
 
 #include <map>
+#include <string_view>
 
 namespace kestrix {
 
@@ -23,7 +24,38 @@ std::vector<group_affinity> affinities(hwloc_const_bitmap_t set, hwloc_const_bit
 }
 
 // hwloc ranks CPU kinds from the most energy-efficient (index 0) upwards, so the index serves
-// as an efficiency class in which higher means faster. No kinds: one class.
+// as an efficiency class in which higher means faster. Kinds are trusted only when they are
+// ranked and come from the system's own efficiencies or core types: kinds that differ only in
+// frequency (boosted "preferred" cores of one design) would split a uniform processor into
+// levels that the system itself does not report.
+bool kinds_are_classes(hwloc_topology_t topology) {
+    const int kinds = hwloc_cpukinds_get_nr(topology, 0);
+    if (kinds <= 1) {
+        return false;
+    }
+    const hwloc_topology_support* support = hwloc_topology_get_support(topology);
+    const bool native = support != nullptr && support->discovery != nullptr &&
+                        support->discovery->cpukind_efficiency != 0;
+    for (int k = 0; k < kinds; ++k) {
+        int efficiency = -1;
+        unsigned nr_infos = 0;
+        hwloc_info_s* infos = nullptr;
+        if (hwloc_cpukinds_get_info(topology, static_cast<unsigned>(k), nullptr, &efficiency,
+                                    &nr_infos, &infos, 0) != 0 ||
+            efficiency < 0) {
+            return false;
+        }
+        bool typed = false;
+        for (unsigned i = 0; i < nr_infos; ++i) {
+            typed = typed || std::string_view(infos[i].name) == "CoreType";
+        }
+        if (!native && !typed) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::uint8_t efficiency_class(hwloc_topology_t topology, hwloc_const_bitmap_t cpuset) {
     const int kind = hwloc_cpukinds_get_by_cpuset(topology, cpuset, 0);
     if (kind < 0) {
@@ -67,6 +99,7 @@ std::vector<processor_record> hwloc_processor_records(hwloc_topology_t topology)
     }
 
     // Without core objects every processing unit stands for a core of its own.
+    const bool classes = kinds_are_classes(topology);
     const hwloc_obj_type_t core_type =
         hwloc_get_nbobjs_by_type(topology, HWLOC_OBJ_CORE) > 0 ? HWLOC_OBJ_CORE : HWLOC_OBJ_PU;
     const int cores = hwloc_get_nbobjs_by_type(topology, core_type);
@@ -78,7 +111,7 @@ std::vector<processor_record> hwloc_processor_records(hwloc_topology_t topology)
         if (r.groups.empty()) {
             continue;
         }
-        r.efficiency_class = efficiency_class(topology, c->cpuset);
+        r.efficiency_class = classes ? efficiency_class(topology, c->cpuset) : 0;
         records.push_back(std::move(r));
     }
     return records;
