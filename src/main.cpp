@@ -1,3 +1,5 @@
 #include "driver/entry.hpp"
 
-int main(int argc, char** argv) { return kestrix::program_main(argc, argv); }
+int main(int argc, char** argv) {
+    return kestrix::program_main(argc, argv);
+}

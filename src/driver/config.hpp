@@ -27,8 +27,8 @@ struct bench_config {
 inline constexpr std::uint32_t min_duration = 1;
 inline constexpr std::uint32_t max_duration = 1000;
 
-inline constexpr std::array<std::uint64_t, 14> grid_edges = {
-    64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192};
+inline constexpr std::array<std::uint64_t, 14> grid_edges = {64,  128, 192, 256,  320,  384,  448,
+                                                             512, 640, 768, 1024, 2048, 4096, 8192};
 
 inline constexpr std::string_view size_list_text =
     "64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192";

@@ -62,7 +62,9 @@ std::string quote(const std::string& a) {
     }
     return q + "'";
 }
-std::string native_path(std::string p) { return p; }
+std::string native_path(std::string p) {
+    return p;
+}
 #endif
 
 std::string temp_base() {
@@ -82,7 +84,9 @@ std::string temp_base() {
 
 } // namespace
 
-std::string kestrix_path() { return native_path(KX_BINARY_PATH); }
+std::string kestrix_path() {
+    return native_path(KX_BINARY_PATH);
+}
 
 process_result run_kestrix(const std::vector<std::string>& args, const run_options& opt) {
     const std::string base = temp_base();

@@ -13,7 +13,7 @@ struct process_result {
 };
 
 struct run_options {
-    std::string stdin_text; // fed to standard input, then end of input
+    std::string stdin_text;    // fed to standard input, then end of input
     bool stdin_closed = false; // no standard input at all (closed descriptor)
 };
 
