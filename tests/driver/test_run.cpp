@@ -8,6 +8,10 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <system_error>
 
 namespace kestrix {
@@ -73,6 +77,36 @@ protected:
     }
 
     topology_cache cache_;
+};
+
+// A hang is the fault these tests look for: end the test program after a minute rather than
+// wait for the CTest timeout.
+class hang_guard {
+public:
+    hang_guard()
+        : watchdog_([this] {
+              std::unique_lock lock(m_);
+              if (!cv_.wait_for(lock, std::chrono::seconds(60), [this] { return done_; })) {
+                  std::fputs("run hung at a barrier\n", stderr);
+                  std::_Exit(1);
+              }
+          }) {}
+    ~hang_guard() {
+        {
+            std::lock_guard lock(m_);
+            done_ = true;
+        }
+        cv_.notify_one();
+        watchdog_.join();
+    }
+    hang_guard(const hang_guard&) = delete;
+    hang_guard& operator=(const hang_guard&) = delete;
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::thread watchdog_;
 };
 
 bool contains(const std::string& text, std::string_view part) {
@@ -189,6 +223,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(run_test, a_worker_leaving_on_the_stop_never_keeps_others_at_the_next_barrier) {
     // One worker's initialisation fails right after the first barrier; workers that see the
     // stop late must not leave the rest waiting at the second one.
+    const hang_guard guard;
     for (int round = 0; round < 20; ++round) {
         fake_script s;
         s.fail_worker = 1;
@@ -200,6 +235,7 @@ TEST_F(run_test, a_worker_leaving_on_the_stop_never_keeps_others_at_the_next_bar
 }
 
 TEST_F(run_test, a_thread_that_cannot_be_created_releases_the_started_workers) {
+    const hang_guard guard;
     struct creation_case {
         std::uint32_t count;
         int fail_at_call; // 0-based call of start_thread that fails
