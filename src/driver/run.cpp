@@ -28,6 +28,11 @@ bool storage_fits(std::uint32_t count, std::uint64_t available) {
     return available == 0 || std::uint64_t{count} * storage_per_thread <= available;
 }
 
+bool grids_exceed(std::uint32_t count, std::uint64_t per_thread, std::uint64_t available) {
+    std::uint64_t total = 0;
+    return __builtin_mul_overflow(std::uint64_t{count}, per_thread, &total) || total > available;
+}
+
 void stop_message(std::string_view text) {
     write_line(stream::err, text);
 }
@@ -173,6 +178,18 @@ run_state perform_run(const run_params& p, std::uint32_t count, const run_hooks&
     }
     if (will_overflow(coarse, static_cast<std::int64_t>(hooks.coarse_now()), window)) {
         stop_message("coarse timer will overflow during the run; aborting");
+        return state;
+    }
+
+    // The fields are cleared as they are allocated: on a system that overcommits, grids beyond
+    // the free memory would end the process in the out-of-memory killer, not in an error.
+    // A single grid larger than the free memory is left to the allocation itself.
+    if (const std::uint64_t available = hooks.available_memory();
+        !p.large_pages && available != 0 && per_thread <= available &&
+        grids_exceed(count, per_thread, available)) {
+        stop_message(fmt::format("{} threads need more than the {} of memory available for their "
+                                 "grids; aborting",
+                                 count, format_bytes(available)));
         return state;
     }
 

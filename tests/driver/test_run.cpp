@@ -1,5 +1,6 @@
 // Whole runs on a scripted solver and fake clocks: the header, the phases, the failure paths
 // and the checks before the workers.
+#include "console/output.hpp"
 #include "driver/run.hpp"
 #include "fake_run.hpp"
 
@@ -275,6 +276,41 @@ TEST_F(run_test, thread_bookkeeping_beyond_memory_ends_before_anything_is_printe
     EXPECT_EQ(r.err, "not enough memory for the bookkeeping of 4000000000 threads; aborting\n");
     EXPECT_FALSE(r.stopped);
     EXPECT_EQ(s.made, 0);
+}
+
+TEST_F(run_test, grids_beyond_the_free_memory_are_refused_before_the_workers) {
+    struct memory_case {
+        std::uint32_t count;
+        std::uint64_t grids_free; // free memory in grids of N = 64, plus a little
+        bool large_pages;
+        bool refused;
+    };
+    const std::uint64_t grid = grid_bytes(64);
+    for (const memory_case c : {memory_case{4, 3, false, true}, memory_case{3, 3, false, false},
+                                memory_case{4, 0, false, false}, memory_case{4, 3, true, false},
+                                memory_case{40000, 3, false, true}}) {
+        SetUp();
+        fake_script s;
+        run_hooks hooks = fake_hooks(s, static_cast<int>(c.count));
+        const std::uint64_t free = c.grids_free * grid + grid / 2;
+        hooks.available_memory = [free] { return free; };
+        bench_config cfg;
+        cfg.large_pages = c.large_pages;
+        if (c.grids_free == 0) {
+            // One grid is already more than the free memory: the allocation decides.
+            hooks.available_memory = [grid] { return grid - 1; };
+        }
+        const captured_run r = perform(c.count, hooks, cfg);
+        EXPECT_EQ(contains(r.err, "threads need more than the"), c.refused) << r.err;
+        if (c.refused) {
+            EXPECT_EQ(r.err, fmt::format("{} threads need more than the {} of memory available "
+                                         "for their grids; aborting\n",
+                                         c.count, format_bytes(free)));
+            EXPECT_EQ(s.made, 0);
+        } else {
+            EXPECT_EQ(r.results, c.count);
+        }
+    }
 }
 
 struct precheck_case {

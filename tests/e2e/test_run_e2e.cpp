@@ -207,6 +207,8 @@ TEST(run_e2e, requests_beyond_memory_end_cleanly) {
          "not enough memory for the bookkeeping of 4000000000 threads; aborting\n"},
         {{"--harness-var", "duration", "--harness-opt", "1-4000000000"},
          "not enough memory to plan the harness runs for duration\t1-4000000000; aborting\n"},
+        {{"-d", "1", "-n", "100000", "--harness-sub-runs", "1"},
+         "100000 threads need more than the "},
         {{"-d", "1", "-n", "1", "-s", "8192", "--harness-sub-runs", "1"},
          "field allocation failed in thread 0\n"},
     };
