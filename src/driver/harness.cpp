@@ -61,6 +61,16 @@ private:
     std::string buffer_;
 };
 
+// A sub-run that throws counts as one without a score; the sweep goes on.
+std::optional<double> execute_one(const bench_box::harness_run& run) {
+    try {
+        return run.execute();
+    } catch (const std::exception& e) {
+        write_line(stream::err, fmt::format("run {} failed: {}", run.label, e.what()));
+        return std::nullopt;
+    }
+}
+
 std::optional<run_list> generate(const std::string& variable, std::string_view option,
                                  const kestrix_harness_context& context, bool& known) {
     known = true;
@@ -104,7 +114,7 @@ void execute_runs(harness_settings& settings) {
             write_line(stream::out, "");
             write_line(stream::out, fmt::format("!!HARNESS!! run {}/{}", k, total));
             write_line(stream::out, "");
-            run.scores.push_back(run.execute());
+            run.scores.push_back(execute_one(run));
             std::this_thread::sleep_for(std::chrono::milliseconds(settings.pause_ms));
         }
     }

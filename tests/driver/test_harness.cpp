@@ -298,6 +298,24 @@ TEST(execute_runs, every_point_runs_every_sub_run_with_markers) {
     EXPECT_EQ(s.runs[1].scores, (std::vector<std::optional<double>>{std::nullopt, 4.0}));
 }
 
+TEST(execute_runs, a_sub_run_that_throws_has_no_score_and_the_sweep_goes_on) {
+    harness_settings s;
+    s.sub_runs = 2;
+    s.pause_ms = 0;
+    s.runs.resize(1);
+    s.runs[0].label = "128";
+    int calls = 0;
+    s.runs[0].execute = [&calls]() -> std::optional<double> {
+        if (calls++ == 0) {
+            throw std::bad_alloc();
+        }
+        return 7.0;
+    };
+    const auto o = capture([&] { execute_runs(s); });
+    EXPECT_EQ(o.err, "run 128 failed: std::bad_alloc\n");
+    EXPECT_EQ(s.runs[0].scores, (std::vector<std::optional<double>>{std::nullopt, 7.0}));
+}
+
 TEST(results_table, average_spread_and_missing_scores) {
     harness_settings s;
     s.variable = "size";
