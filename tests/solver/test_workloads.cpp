@@ -111,6 +111,47 @@ TEST_P(every_variant, soft_gaussian_follows_the_ratio_table) {
     EXPECT_EQ(s->validate(300), std::nullopt);
 }
 
+// Scaling every field value by k scales the grid energy by k^2: that sets the ratio the next
+// check sees, so each row's reach can be probed from both sides of its threshold.
+TEST_P(every_variant, ratio_rows_apply_from_the_step_after_their_threshold) {
+    struct row {
+        std::uint64_t passes_at;
+        std::uint64_t fails_at;
+        double ratio;
+    };
+    const row rows[] = {
+        {1, 2, 1.41},        // 1.33333 +- 0.1, then 1.33333 +- 0.05
+        {36, 37, 1.544},     // 1.5195 +- 0.025, then 1.51892 +- 0.025
+        {116, 117, 1.5293},  // 1.51955 +- 0.01, then 1.51904 +- 0.01
+        {117, 0, 1.51904},   // row 1 holds for every later step
+        {100000, 0, 1.5250}, // inside row 1's tolerance, however late
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.passes_at);
+        std::unique_ptr<solver> s = ready("soft_gaussian");
+        ASSERT_TRUE(s);
+        ASSERT_EQ(s->pre_step(0), std::nullopt);
+        ASSERT_EQ(s->step(), std::nullopt);
+        const solver_view v = view_solver(*s);
+        const double k = std::sqrt(v.energy_acc / (r.ratio * scalar_sse2::total_energy(*v.grid)));
+        for (field_array* a : {&v.grid->e, &v.grid->h}) {
+            for (std::uint64_t i = 0; i < a->count; ++i) {
+                a->cells[i].x *= k;
+                a->cells[i].y *= k;
+                a->cells[i].z *= k;
+            }
+        }
+        EXPECT_EQ(s->post_step(r.passes_at), std::nullopt);
+        if (r.fails_at != 0) {
+            const error_text failed = s->post_step(r.fails_at);
+            ASSERT_TRUE(failed);
+            EXPECT_EQ(failed->rfind("\nenergy ratio failure in thread 0\nenergy_acc = ", 0), 0u);
+            EXPECT_NE(failed->find(fmt::format("\nratio = {:f}", r.ratio)), std::string::npos)
+                << *failed;
+        }
+    }
+}
+
 TEST_P(every_variant, soft_gaussian_source_at_step_zero) {
     std::unique_ptr<solver> s = ready("soft_gaussian");
     ASSERT_TRUE(s);
