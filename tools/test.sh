@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Build and run the whole test suite: native release, the sanitizer builds, and the Windows
-# cross build under Wine.
+# Build and run the whole test suite: native release, the sanitizer builds, the Windows
+# cross build under Wine, then a bounded run of the command-line fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
@@ -11,4 +11,6 @@ for preset in release asan tsan windows; do
   cmake --build --preset "$preset" -j"$jobs"
   ctest --preset "$preset" -j"$jobs"
 done
+echo "=== fuzz ==="
+bash tools/fuzz.sh
 echo "all test suites passed"

@@ -26,67 +26,89 @@ std::optional<std::uint64_t> overflow_mul(std::uint64_t a, std::uint64_t b) {
     return a * b;
 }
 
+command_line::command_line() : table(build_option_table(config, harness, modes)) {}
+
 namespace {
 
-int fail(std::string_view message) {
-    write_line(stream::err, message);
-    return 1;
+entry_decision failed(std::string message) {
+    return {program_mode::none, 1, std::move(message)};
 }
 
-int dispatch(int argc, char** argv) {
-    bench_config config;
-    mode_flags modes;
-    harness_settings harness;
-    topology_cache topology;
+} // namespace
 
-    option_table table = build_option_table(config, harness, modes);
-    if (const parse_outcome outcome = parse(table, argc, argv); !outcome.ok()) {
-        return fail(*outcome.failure);
+entry_decision decide_mode(command_line& cl, int argc, const char* const* argv) {
+    const bench_config& config = cl.config;
+    const mode_flags& modes = cl.modes;
+    if (parse_outcome outcome = parse(cl.table, argc, argv); !outcome.ok()) {
+        return failed(std::move(*outcome.failure));
     }
-
     if (modes.play_animation) {
-        run_animation();
-        return 0;
+        return {program_mode::animation, 0, {}};
     }
     if (std::find(grid_edges.begin(), grid_edges.end(), config.size) == grid_edges.end()) {
-        return fail(
+        return failed(
             fmt::format("Invalid size '{}', must be one of: {}", config.size, size_list_text));
     }
     if (!is_known_workload(config.workload)) {
-        return fail(fmt::format("Invalid workload name '{}', must be one of: {}", config.workload,
-                                workload_list_text));
+        return failed(fmt::format("Invalid workload name '{}', must be one of: {}", config.workload,
+                                  workload_list_text));
     }
     if (!is_valid_isa_name(config.isa)) {
-        return fail(
+        return failed(
             fmt::format("Invalid isa name '{}', must be one of: {}", config.isa, isa_list_text));
     }
     if (modes.show_help) {
-        print_help(table);
-        return 0;
+        return {program_mode::help, 0, {}};
     }
     if (modes.topo_debug) {
-        print_topology(get_topology(topology));
-        return 0;
+        return {program_mode::topology, 0, {}};
     }
     if (modes.timer_debug) {
-        print_timer_report();
-        return 0;
+        return {program_mode::timer_report, 0, {}};
     }
-
     const std::uint64_t n = config.size;
     const std::uint64_t cells = (n + 2) * (n + 2) * (n + 2); // wraps; caught below
     if (!overflow_mul(cells, 32)) {
-        return fail(fmt::format("grid size {} would overflow memory calculation", n));
+        return failed(fmt::format("grid size {} would overflow memory calculation", n));
     }
     if (!overflow_mul(n, n)) {
-        return fail(fmt::format("grid size {} would overflow slice buffer", n));
+        return failed(fmt::format("grid size {} would overflow slice buffer", n));
     }
+    return {program_mode::benchmark, 0, {}};
+}
 
-    run_harness(harness, kestrix_harness_context{config, topology});
+namespace {
 
-    write_line(stream::out, "press enter to exit");
-    std::getchar();
-    return 0;
+int dispatch(int argc, char** argv) {
+    command_line cl;
+    topology_cache topology;
+    const entry_decision decision = decide_mode(cl, argc, argv);
+    if (decision.failure) {
+        write_line(stream::err, *decision.failure);
+        return decision.exit_code;
+    }
+    switch (decision.mode) {
+    case program_mode::animation:
+        run_animation();
+        break;
+    case program_mode::help:
+        print_help(cl.table);
+        break;
+    case program_mode::topology:
+        print_topology(get_topology(topology));
+        break;
+    case program_mode::timer_report:
+        print_timer_report();
+        break;
+    case program_mode::benchmark:
+        run_harness(cl.harness, kestrix_harness_context{cl.config, topology});
+        write_line(stream::out, "press enter to exit");
+        std::getchar();
+        break;
+    case program_mode::none:
+        break;
+    }
+    return decision.exit_code;
 }
 
 } // namespace
