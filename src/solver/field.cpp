@@ -12,7 +12,7 @@ field_array::field_array() noexcept : edge(0), large_pages(false), count(0), cel
 
 field_array::field_array(std::uint64_t edge_, bool large_pages_)
     : edge(edge_), large_pages(large_pages_), count(0), cells(nullptr) {
-    // D^3 in wrapping 64-bit arithmetic, then the byte-size limit, as the storage rules say.
+    // D^3 in wrapping 64-bit arithmetic, then the byte-size limit of a 64-bit request.
     const std::uint64_t n = edge_ * edge_ * edge_;
     if (n == 0 || n > max_field_cells) {
         return;
