@@ -2,12 +2,12 @@
 // The records one run shares between its orchestration, its workers and its evaluation, and
 // the seam through which tests replace the solver, the timers and thread creation.
 #include "driver/config.hpp"
+#include "driver/phase_barrier.hpp"
 #include "platform/placement.hpp"
 #include "platform/timer.hpp"
 #include "solver/solver.hpp"
 
 #include <atomic>
-#include <barrier>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -79,8 +79,6 @@ struct alignas(128) progress_slot {
     std::atomic<double> mgups{0.0};
 };
 static_assert(sizeof(progress_slot) == 128);
-
-using phase_barrier = std::barrier<>;
 
 struct worker_args {
     std::uint32_t index = 0;

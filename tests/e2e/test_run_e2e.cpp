@@ -85,7 +85,6 @@ TEST(run_e2e, short_runs_with_each_thread_count_and_placement) {
                     "initialization took ",
                     "starting bench..\n",
                     "\rbenchmarking... 0/1s                0 MGups  0 iterations",
-                    "\rbenchmarking... 1/1s ",
                     "\nvalidating result..\n",
                     "thread  grid updates   time",
                     "===============\n  valid result \n",
@@ -100,9 +99,12 @@ TEST(run_e2e, short_runs_with_each_thread_count_and_placement) {
 }
 
 TEST(run_e2e, standard_input_at_end_of_file_ends_the_wait_at_once) {
-    test::run_options closed;
-    closed.stdin_closed = true;
-    for (const auto& opt : {test::run_options{}, closed}) {
+    std::vector<test::run_options> inputs(1);
+#ifndef _WIN32
+    // cmd.exe has no way to start a program with its standard input closed.
+    inputs.emplace_back().stdin_closed = true;
+#endif
+    for (const auto& opt : inputs) {
         const process_result p = run_kestrix(with({"-n", "1"}), opt);
         EXPECT_EQ(p.exit_code, 0);
         EXPECT_FALSE(p.signaled);
@@ -110,6 +112,7 @@ TEST(run_e2e, standard_input_at_end_of_file_ends_the_wait_at_once) {
     }
 }
 
+#ifndef _WIN32
 int read_hugepages() {
     std::ifstream in("/proc/sys/vm/nr_hugepages");
     int n = -1;
@@ -123,6 +126,7 @@ bool write_hugepages(int n) {
     out.flush();
     return static_cast<bool>(out) && read_hugepages() == n;
 }
+#endif
 
 TEST(run_e2e, large_pages_without_reserved_pages_fail_every_worker) {
 #ifdef _WIN32
