@@ -50,6 +50,7 @@ solver* new_soft_gaussian_avx(std::uint32_t thread_index);
 namespace avx2 {
 solver* new_soft_gaussian_avx2(std::uint32_t thread_index);
 bool view_solver(solver& s, solver_view& out);
+double total_energy(const field_grid& g); // the energy pass of avx2's own soft Gaussian
 } // namespace avx2
 namespace fma256 {
 solver* new_soft_gaussian_fma(std::uint32_t thread_index);

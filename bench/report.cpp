@@ -1,0 +1,797 @@
+// bench_report: every variant beside the measured memory roofline, in one run.
+//
+// The roofline is a bandwidth probe y[i] += s * x[i] over arrays far beyond the last-level
+// cache: two streams read, one written back onto a line already read, 24 bytes per element,
+// the same traffic mix as a half-step of the solver when two x-planes stay in cache (96 bytes
+// per counted update). Each repetition measures probe, variant, probe, variant, ..., probe;
+// a variant's fraction of the roofline is its rate over the mean of the two probes around it.
+// The tables give medians over the repetitions, whose order of variants rotates.
+#include "driver/progress.hpp"
+#include "driver/run_types.hpp"
+#include "platform/cpu.hpp"
+#include "platform/isa.hpp"
+#include "platform/memory.hpp"
+#include "platform/timer.hpp"
+#include "report_stats.hpp"
+#include "solver/family_table.hpp"
+#include "solver/field.hpp"
+#include "solver/solver.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <array>
+#include <barrier>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <pthread.h>
+#include <sched.h>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace kb = kestrix::bench;
+using kestrix::field_grid;
+using kestrix::solver;
+
+namespace {
+
+constexpr double bytes_per_update = 96.0;
+constexpr double bytes_per_probe_element = 24.0;
+
+double now_seconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Out of line so the probe loop is compiled once, as plain baseline code, and cannot be
+// folded into its caller.
+[[gnu::noinline]] void probe_pass(double* __restrict y, const double* __restrict x, double s,
+                                  std::uint64_t n) {
+    for (std::uint64_t i = 0; i < n; ++i) {
+        y[i] += s * x[i];
+    }
+}
+
+void note(const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+    std::fputc('\n', stderr);
+}
+
+struct options {
+    std::uint64_t reps = 5;
+    double min_time = 0.3;
+    std::vector<std::uint64_t> sizes{64, 128, 192};
+    std::vector<std::uint64_t> threads;
+    std::vector<std::string> isas;
+    std::uint64_t probe_mib = 2048;
+    std::uint64_t large_size = 192;
+    bool pin = false;
+    std::vector<std::string> sections{"main", "energy", "overhead", "large"};
+};
+
+bool has_section(const options& o, std::string_view s) {
+    return std::find(o.sections.begin(), o.sections.end(), s) != o.sections.end();
+}
+
+const char* usage_text =
+    "usage: bench_report [--reps R] [--min-time S] [--sizes 64,128,192] [--threads 1,all]\n"
+    "                    [--isa sse2,fma,...] [--probe-mib M] [--large-size N] [--pin]\n"
+    "                    [--sections main,energy,overhead,large]\n";
+
+std::optional<options> parse_options(int argc, char** argv) {
+    options o;
+    const auto cores =
+        static_cast<std::uint64_t>(std::max(1U, std::thread::hardware_concurrency()));
+    o.threads = cores > 1 ? std::vector<std::uint64_t>{1, cores} : std::vector<std::uint64_t>{1};
+    o.isas.assign(kestrix::isa_names.begin(), kestrix::isa_names.end());
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--pin") {
+            o.pin = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            return std::nullopt;
+        }
+        const std::string_view value = argv[++i];
+        auto one = [&](std::uint64_t& out) {
+            const auto v = kb::parse_count_list(value, 0);
+            if (!v || v->size() != 1) {
+                return false;
+            }
+            out = v->front();
+            return true;
+        };
+        bool ok = true;
+        if (arg == "--reps") {
+            ok = one(o.reps);
+        } else if (arg == "--probe-mib") {
+            ok = one(o.probe_mib);
+        } else if (arg == "--large-size") {
+            ok = one(o.large_size);
+        } else if (arg == "--min-time") {
+            char* end = nullptr;
+            const std::string text(value);
+            o.min_time = std::strtod(text.c_str(), &end);
+            ok = end != text.c_str() && *end == '\0' && o.min_time > 0.0 && o.min_time < 100.0;
+        } else if (arg == "--sizes") {
+            auto v = kb::parse_count_list(value, 0);
+            ok = v.has_value();
+            if (ok) {
+                o.sizes = *v;
+            }
+        } else if (arg == "--threads") {
+            auto v = kb::parse_count_list(value, cores);
+            ok = v.has_value();
+            if (ok) {
+                o.threads = *v;
+            }
+        } else if (arg == "--isa") {
+            o.isas = kb::split_list(value);
+            for (const auto& name : o.isas) {
+                ok = ok && kestrix::is_valid_isa_name(name);
+            }
+        } else if (arg == "--sections") {
+            o.sections = kb::split_list(value);
+            for (const auto& s : o.sections) {
+                ok = ok && (s == "main" || s == "energy" || s == "overhead" || s == "large");
+            }
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            return std::nullopt;
+        }
+    }
+    for (std::uint64_t n : o.sizes) {
+        if (n < 32 || n > 1024) {
+            return std::nullopt;
+        }
+    }
+    return o;
+}
+
+kestrix::kernel_family family_of_name(std::string_view isa) {
+    return kestrix::family_of(*kestrix::parse_isa_name(isa));
+}
+
+// One standing-wave grid: its fields never change under any family's kernels, so every
+// variant can step the same grid and the report needs only one per thread and edge.
+struct grid_holder {
+    std::unique_ptr<solver> owner;
+    field_grid* grid = nullptr;
+
+    std::optional<std::string> build(std::uint64_t n, bool large, std::uint32_t index) {
+        owner = kestrix::make_solver("standing_wave", "sse2", index);
+        if (auto err = owner->allocate_fields({large, n, 0.01})) {
+            owner.reset();
+            return err;
+        }
+        if (auto err = owner->init_fields()) {
+            owner.reset();
+            return err;
+        }
+        grid = kestrix::view_solver(*owner).grid;
+        return {};
+    }
+    void reset() {
+        owner.reset();
+        grid = nullptr;
+    }
+};
+
+// What one thread holds and reports back.
+struct lane {
+    double* px = nullptr;
+    double* py = nullptr;
+    std::uint64_t probe_elements = 0;
+    grid_holder normal;
+    grid_holder large;
+    double seconds = 0.0;
+    double warm_seconds = 0.0;
+    std::uint64_t steps = 0;
+    std::optional<std::string> error;
+};
+
+// A fixed set of threads that run one job at a time, each on its own lane, so that grids and
+// probe arrays stay with the thread that touched them first.
+class crew {
+public:
+    crew(std::size_t count, bool pin) : lanes_(count), start_(count + 1), done_(count + 1) {
+        for (std::size_t i = 0; i < count; ++i) {
+            threads_.emplace_back([this, i, pin] { body(i, pin); });
+        }
+    }
+    ~crew() {
+        quit_ = true;
+        start_.arrive_and_wait();
+        for (auto& t : threads_) {
+            t.join();
+        }
+        for (auto& l : lanes_) {
+            kestrix::aligned_release(l.px);
+            kestrix::aligned_release(l.py);
+        }
+    }
+    crew(const crew&) = delete;
+    crew& operator=(const crew&) = delete;
+
+    std::size_t size() const { return lanes_.size(); }
+    std::vector<lane>& lanes() { return lanes_; }
+
+    // Runs job(index, lane) on every thread at once and waits for all of them.
+    void run(std::function<void(std::uint32_t, lane&)> job) {
+        job_ = std::move(job);
+        start_.arrive_and_wait();
+        done_.arrive_and_wait();
+    }
+
+    // The first error any lane reported by the last job.
+    std::optional<std::string> error() const {
+        for (const auto& l : lanes_) {
+            if (l.error) {
+                return l.error;
+            }
+        }
+        return {};
+    }
+
+private:
+    void body(std::size_t index, bool pin) {
+        if (pin) {
+            cpu_set_t set;
+            CPU_ZERO(&set);
+            CPU_SET(static_cast<int>(index % std::max(1U, std::thread::hardware_concurrency())),
+                    &set);
+            pthread_setaffinity_np(pthread_self(), sizeof(set), &set);
+        }
+        for (;;) {
+            start_.arrive_and_wait();
+            if (quit_) {
+                return;
+            }
+            lanes_[index].error.reset();
+            job_(static_cast<std::uint32_t>(index), lanes_[index]);
+            done_.arrive_and_wait();
+        }
+    }
+
+    std::vector<lane> lanes_;
+    std::vector<std::thread> threads_;
+    std::barrier<> start_;
+    std::barrier<> done_;
+    std::function<void(std::uint32_t, lane&)> job_;
+    bool quit_ = false;
+};
+
+// Probe arrays split over the threads, first touched by their own thread.
+std::optional<std::string> allocate_probe(crew& c, std::uint64_t total_bytes) {
+    const std::uint64_t per_thread = total_bytes / c.size() / 16;
+    c.run([per_thread](std::uint32_t, lane& l) {
+        l.px = static_cast<double*>(kestrix::aligned_allocate(per_thread * sizeof(double)));
+        l.py = static_cast<double*>(kestrix::aligned_allocate(per_thread * sizeof(double)));
+        if (l.px == nullptr || l.py == nullptr) {
+            l.error = "probe allocation failed";
+            return;
+        }
+        for (std::uint64_t i = 0; i < per_thread; ++i) {
+            l.px[i] = 1.0;
+            l.py[i] = 0.0;
+        }
+        l.probe_elements = per_thread;
+    });
+    return c.error();
+}
+
+// Summed bandwidth of all threads in bytes per second (each thread's bytes over its own time,
+// as the program sums its workers' rates).
+double measure_probe(crew& c) {
+    c.run([](std::uint32_t, lane& l) {
+        const double t0 = now_seconds();
+        probe_pass(l.py, l.px, 0.5, l.probe_elements);
+        l.seconds = now_seconds() - t0;
+    });
+    double total = 0.0;
+    for (const auto& l : c.lanes()) {
+        total += bytes_per_probe_element * static_cast<double>(l.probe_elements) / l.seconds;
+    }
+    return total;
+}
+
+// One warm-up step, then `steps` timed steps of the family's bare kernels on every thread.
+// Returns the summed MGups; warm is the slowest warm-up step in seconds.
+double measure_kernels(crew& c, kestrix::kernel_family family, std::uint64_t steps, bool large,
+                       double& warm) {
+    const kestrix::family_entry& code = kestrix::family_code(family);
+    c.run([&code, steps, large](std::uint32_t, lane& l) {
+        field_grid& g = *(large ? l.large.grid : l.normal.grid);
+        const double t0 = now_seconds();
+        bool ok = code.update_h(g) && code.update_e(g);
+        const double t1 = now_seconds();
+        for (std::uint64_t i = 0; i < steps && ok; ++i) {
+            ok = code.update_h(g) && code.update_e(g);
+        }
+        l.seconds = now_seconds() - t1;
+        l.warm_seconds = t1 - t0;
+        l.steps = steps;
+        if (!ok) {
+            l.error = "kernel failed";
+        }
+    });
+    double rate = 0.0;
+    warm = 0.0;
+    for (const auto& l : c.lanes()) {
+        const field_grid& g = *(large ? l.large.grid : l.normal.grid);
+        const double n = static_cast<double>(g.e.edge - 2);
+        rate += 2.0 * n * n * n * static_cast<double>(l.steps) / l.seconds / 1e6;
+        warm = std::max(warm, l.warm_seconds);
+    }
+    return rate;
+}
+
+std::optional<std::string> build_grids(crew& c, std::uint64_t n, bool normal, bool large) {
+    c.run([n, normal, large](std::uint32_t index, lane& l) {
+        if (normal) {
+            l.error = l.normal.build(n, false, index);
+        }
+        if (large && !l.error) {
+            l.error = l.large.build(n, true, index);
+        }
+    });
+    return c.error();
+}
+
+void release_grids(crew& c) {
+    c.run([](std::uint32_t, lane& l) {
+        l.normal.reset();
+        l.large.reset();
+    });
+}
+
+std::string join_isas(const std::vector<std::string>& isas) {
+    std::string out;
+    for (const auto& s : isas) {
+        out += (out.empty() ? "" : ",") + s;
+    }
+    return out;
+}
+
+// Steps per measurement for each variant, from its first warm-up step.
+struct step_plan {
+    std::map<std::string, std::uint64_t> steps;
+    std::uint64_t get(crew& c, const std::string& isa, double min_time, bool large) {
+        auto it = steps.find(isa);
+        if (it != steps.end()) {
+            return it->second;
+        }
+        double warm = 0.0;
+        measure_kernels(c, family_of_name(isa), 0, large, warm);
+        const std::uint64_t k = kb::steps_for(min_time, warm, 100000);
+        steps[isa] = k;
+        return k;
+    }
+};
+
+struct main_row {
+    std::vector<double> mgups;
+    std::vector<double> roof; // roofline MGups around each measurement
+};
+
+using main_key = std::tuple<std::uint64_t, std::uint64_t, std::string>; // threads, N, isa
+
+bool run_main(const options& o, std::map<main_key, main_row>& rows,
+              std::map<std::uint64_t, std::vector<double>>& probe_gbs) {
+    for (std::uint64_t t : o.threads) {
+        crew c(t, o.pin);
+        if (auto err = allocate_probe(c, o.probe_mib << 20)) {
+            note(*err);
+            return false;
+        }
+        measure_probe(c); // the first pass after the first touch is not counted
+        for (std::uint64_t n : o.sizes) {
+            if (auto err = build_grids(c, n, true, false)) {
+                note(fmt::format("grid N = {} with {} threads: {}", n, t, *err));
+                return false;
+            }
+            step_plan plan;
+            for (std::uint64_t r = 0; r < o.reps; ++r) {
+                note(fmt::format("main: {} thread(s), N = {}, repetition {}/{}", t, n, r + 1,
+                                 o.reps));
+                double before = measure_probe(c);
+                probe_gbs[t].push_back(before / 1e9);
+                for (std::size_t v = 0; v < o.isas.size(); ++v) {
+                    const std::string& isa = o.isas[(v + r) % o.isas.size()];
+                    const std::uint64_t k = plan.get(c, isa, o.min_time, false);
+                    double warm = 0.0;
+                    const double rate = measure_kernels(c, family_of_name(isa), k, false, warm);
+                    const double after = measure_probe(c);
+                    probe_gbs[t].push_back(after / 1e9);
+                    main_row& row = rows[{t, n, isa}];
+                    row.mgups.push_back(rate);
+                    row.roof.push_back((before + after) / 2.0 / bytes_per_update / 1e6);
+                    before = after;
+                }
+            }
+            release_grids(c);
+        }
+    }
+    return true;
+}
+
+void print_main(const options& o, const std::map<main_key, main_row>& rows,
+                const std::map<std::uint64_t, std::vector<double>>& probe_gbs) {
+    fmt::print("\n## Bandwidth probe y[i] += s*x[i] ({} MiB in all, 24 B per element)\n\n",
+               o.probe_mib);
+    fmt::print("| threads | GB/s (median) | spread | roofline MGups at 96 B/update |\n");
+    fmt::print("|---:|---:|---:|---:|\n");
+    for (const auto& [t, values] : probe_gbs) {
+        const double m = kb::median(values);
+        fmt::print("| {} | {:.1f} | {:.0f} % | {:.0f} |\n", t, m,
+                   100.0 * kb::relative_spread(values), m * 1e9 / bytes_per_update / 1e6);
+    }
+    fmt::print("\n## Variants beside the roofline (bare kernels, standing-wave fields)\n\n");
+    fmt::print("| variant | N | threads | MGups | GB/s at 96 B | roofline MGups | % of roofline "
+               "| spread |\n");
+    fmt::print("|---|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (std::uint64_t n : o.sizes) {
+        for (std::uint64_t t : o.threads) {
+            for (const auto& isa : o.isas) {
+                auto it = rows.find({t, n, isa});
+                if (it == rows.end()) {
+                    continue;
+                }
+                const main_row& row = it->second;
+                const double m = kb::median(row.mgups);
+                fmt::print("| {} | {} | {} | {:.0f} | {:.1f} | {:.0f} | {:.0f} % | {:.0f} % |\n",
+                           isa, n, t, m, m * 1e6 * bytes_per_update / 1e9, kb::median(row.roof),
+                           100.0 * kb::median_ratio(row.mgups, row.roof),
+                           100.0 * kb::relative_spread(row.mgups));
+            }
+        }
+    }
+
+    fmt::print("\n## Targets (ratios of measurements taken in the same repetition)\n\n");
+    auto ratio = [&](std::uint64_t t, std::uint64_t n, const std::string& a,
+                     const std::string& b) -> std::optional<double> {
+        auto ia = rows.find({t, n, a});
+        auto ib = rows.find({t, n, b});
+        if (ia == rows.end() || ib == rows.end()) {
+            return std::nullopt;
+        }
+        return kb::median_ratio(ia->second.mgups, ib->second.mgups);
+    };
+    const std::uint64_t big = o.sizes.back();
+    for (std::uint64_t t : o.threads) {
+        std::string worst;
+        double lowest = 1e9;
+        for (const auto& isa : o.isas) {
+            auto it = rows.find({t, big, isa});
+            if (it == rows.end()) {
+                continue;
+            }
+            const double f = kb::median_ratio(it->second.mgups, it->second.roof);
+            if (f < lowest) {
+                lowest = f;
+                worst = isa;
+            }
+        }
+        if (!worst.empty()) {
+            fmt::print("- N = {}, {} thread(s): lowest fraction of the roofline {:.0f} % ({}); "
+                       "target 85 %: {}\n",
+                       big, t, 100.0 * lowest, worst, lowest >= 0.85 ? "met" : "not met");
+        }
+    }
+    const std::uint64_t small = o.sizes.front();
+    for (const char* fused : {"fma", "fma-apx", "avx512vl", "avx10-2-256"}) {
+        if (auto r = ratio(1, small, fused, "sse2")) {
+            fmt::print("- N = {}, 1 thread: {} / sse2 = {:.2f}; target 1.5: {}\n", small, fused, *r,
+                       *r >= 1.5 ? "met" : "not met");
+        }
+    }
+    if (auto r = ratio(1, small, "avx512f", "fma")) {
+        fmt::print("- N = {}, 1 thread: avx512f / fma = {:.2f}; target 1.0: {}\n", small, *r,
+                   *r >= 1.0 ? "met" : "not met");
+    }
+}
+
+double (*energy_pass_of(const std::string& isa))(const field_grid&) {
+    if (isa == "avx2") {
+        return kestrix::avx2::total_energy;
+    }
+    return kestrix::family_code(family_of_name(isa)).total_energy;
+}
+
+// The soft Gaussian checks its ratio after every step with a full energy pass: its cost next
+// to the step, on one thread.
+void run_energy(const options& o) {
+    crew c(1, o.pin);
+    fmt::print("\n## Soft Gaussian: the full energy pass after every step (1 thread)\n\n");
+    fmt::print("| variant | N | step ms | energy pass ms | pass / step | step rate kept |\n");
+    fmt::print("|---|---:|---:|---:|---:|---:|\n");
+    for (std::uint64_t n : o.sizes) {
+        if (auto err = build_grids(c, n, true, false)) {
+            note(*err);
+            return;
+        }
+        step_plan plan;
+        std::map<std::string, std::vector<double>> step_s;
+        std::map<std::string, std::vector<double>> pass_s;
+        for (std::uint64_t r = 0; r < o.reps; ++r) {
+            note(fmt::format("energy: N = {}, repetition {}/{}", n, r + 1, o.reps));
+            for (std::size_t v = 0; v < o.isas.size(); ++v) {
+                const std::string& isa = o.isas[(v + r) % o.isas.size()];
+                const std::uint64_t k = plan.get(c, isa, o.min_time / 2, false);
+                double warm = 0.0;
+                measure_kernels(c, family_of_name(isa), k, false, warm);
+                step_s[isa].push_back(c.lanes()[0].seconds / static_cast<double>(k));
+                auto pass = energy_pass_of(isa);
+                c.run([pass, k](std::uint32_t, lane& l) {
+                    volatile double sink = 0.0;
+                    const double t0 = now_seconds();
+                    for (std::uint64_t i = 0; i < k; ++i) {
+                        sink = sink + pass(*l.normal.grid);
+                    }
+                    l.seconds = (now_seconds() - t0) / static_cast<double>(k);
+                });
+                pass_s[isa].push_back(c.lanes()[0].seconds);
+            }
+        }
+        for (const auto& isa : o.isas) {
+            const double ratio = kb::median_ratio(pass_s[isa], step_s[isa]);
+            fmt::print("| {} | {} | {:.2f} | {:.2f} | {:.2f} | {:.0f} % |\n", isa, n,
+                       1e3 * kb::median(step_s[isa]), 1e3 * kb::median(pass_s[isa]), ratio,
+                       100.0 / (1.0 + ratio));
+        }
+        release_grids(c);
+    }
+}
+
+// Standard output to the null device while the progress line is timed, so the report itself
+// stays readable; the line is still formatted, written and flushed every step.
+class quiet_stdout {
+public:
+    quiet_stdout() {
+        std::fflush(stdout);
+        saved_ = dup(1);
+        const int null_fd = open("/dev/null", O_WRONLY);
+        if (null_fd >= 0) {
+            dup2(null_fd, 1);
+            close(null_fd);
+        }
+    }
+    ~quiet_stdout() {
+        std::fflush(stdout);
+        if (saved_ >= 0) {
+            dup2(saved_, 1);
+            close(saved_);
+        }
+    }
+    quiet_stdout(const quiet_stdout&) = delete;
+    quiet_stdout& operator=(const quiet_stdout&) = delete;
+
+private:
+    int saved_ = -1;
+};
+
+// The worker's timed loop as the program runs it on its main worker: progress line under the
+// console lock, three virtual calls, one coarse-timer read and the slot update per step.
+double timed_loop(solver& s, std::uint64_t steps, std::mutex& console,
+                  std::vector<kestrix::progress_slot>& slots, const kestrix::coarse_timer& coarse) {
+    std::uint64_t n = 0;
+    std::int64_t el = 0;
+    const auto c0 = static_cast<std::int64_t>(kestrix::coarse_timer_now());
+    const double t0 = now_seconds();
+    for (std::uint64_t i = 0; i < steps; ++i) {
+        {
+            std::lock_guard lock(console);
+            kestrix::print_progress(el / 1000, 30, slots);
+        }
+        kestrix::error_text err = s.pre_step(n);
+        if (!err) {
+            err = s.step();
+        }
+        if (!err) {
+            err = s.post_step(n);
+        }
+        if (err) {
+            return -1.0;
+        }
+        ++n;
+        el = kestrix::elapsed_milliseconds(coarse, c0,
+                                           static_cast<std::int64_t>(kestrix::coarse_timer_now()));
+        if (el > 0) {
+            slots[0].mgups.store(static_cast<double>(s.updates_per_step() * n) /
+                                     (static_cast<double>(el) * 1000.0),
+                                 std::memory_order_relaxed);
+        }
+        slots[0].iterations.store(n, std::memory_order_relaxed);
+    }
+    return now_seconds() - t0;
+}
+
+void run_overhead(const options& o) {
+    const std::uint64_t n = o.sizes.front();
+    fmt::print("\n## Timed loop over bare kernels: standing wave, N = {}, 1 thread\n\n", n);
+    fmt::print("| variant | bare step ms | loop step ms | loop / bare - 1 | progress line us | "
+               "node check us | measured extras / step |\n");
+    fmt::print("|---|---:|---:|---:|---:|---:|---:|\n");
+    crew c(1, o.pin);
+    const kestrix::coarse_timer coarse = kestrix::probe_coarse_timer();
+    for (const auto& isa : o.isas) {
+        note(fmt::format("overhead: {}", isa));
+        std::vector<double> bare;
+        std::vector<double> loop;
+        std::vector<double> progress_us;
+        std::vector<double> check_us;
+        c.run([&](std::uint32_t, lane& l) {
+            std::unique_ptr<solver> s = kestrix::make_solver("standing_wave", isa, 0);
+            if (s->allocate_fields({false, n, 0.01}) || s->init_fields()) {
+                l.error = "solver setup failed";
+                return;
+            }
+            field_grid& g = *kestrix::view_solver(*s).grid;
+            const kestrix::family_entry& code = kestrix::family_code(family_of_name(isa));
+            const double w0 = now_seconds();
+            code.update_h(g);
+            code.update_e(g);
+            const std::uint64_t k = kb::steps_for(o.min_time, now_seconds() - w0, 100000);
+            std::mutex console;
+            std::vector<kestrix::progress_slot> slots(1);
+            quiet_stdout quiet;
+            for (std::uint64_t r = 0; r < o.reps; ++r) {
+                const double t0 = now_seconds();
+                for (std::uint64_t i = 0; i < k; ++i) {
+                    code.update_h(g);
+                    code.update_e(g);
+                }
+                bare.push_back((now_seconds() - t0) / static_cast<double>(k));
+                const double t = timed_loop(*s, k, console, slots, coarse);
+                if (t < 0.0) {
+                    l.error = "timed loop failed";
+                    return;
+                }
+                loop.push_back(t / static_cast<double>(k));
+                // The extras alone, many times over, for a figure that noise cannot hide.
+                constexpr int calls = 2000;
+                double p0 = now_seconds();
+                for (int i = 0; i < calls; ++i) {
+                    std::lock_guard lock(console);
+                    kestrix::print_progress(1, 30, slots);
+                }
+                progress_us.push_back((now_seconds() - p0) * 1e6 / calls);
+                p0 = now_seconds();
+                for (int i = 0; i < calls; ++i) {
+                    if (s->pre_step(0) || s->post_step(0)) {
+                        l.error = "node check failed";
+                        return;
+                    }
+                }
+                check_us.push_back((now_seconds() - p0) * 1e6 / calls);
+            }
+        });
+        if (auto err = c.error()) {
+            note(*err);
+            return;
+        }
+        const double b = kb::median(bare);
+        const double extras = (kb::median(progress_us) + kb::median(check_us)) * 1e-6;
+        fmt::print("| {} | {:.3f} | {:.3f} | {:+.2f} % | {:.2f} | {:.2f} | {:.3f} % |\n", isa,
+                   1e3 * b, 1e3 * kb::median(loop), 100.0 * (kb::median_ratio(loop, bare) - 1.0),
+                   kb::median(progress_us), kb::median(check_us), 100.0 * extras / b);
+    }
+}
+
+void run_large(const options& o) {
+    const std::uint64_t n = o.large_size;
+    const std::uint64_t page = kestrix::large_page_minimum();
+    const std::uint64_t array_bytes = 32 * (n + 2) * (n + 2) * (n + 2);
+    const std::uint64_t pages_per_thread =
+        page == 0 ? 0 : 2 * (kestrix::round_to_large_page(array_bytes, page) / page);
+    fmt::print("\n## Large pages at N = {} (bare kernels, same repetition)\n\n", n);
+    for (std::uint64_t t : o.threads) {
+        crew c(t, o.pin);
+        if (auto err = build_grids(c, n, true, true)) {
+            fmt::print("{} thread(s): no large-page grid ({}); reserve at least {} huge pages of "
+                       "{} KiB (as root: echo {} > /proc/sys/vm/nr_hugepages) and rerun\n\n",
+                       t, *err, pages_per_thread * t, page / 1024, pages_per_thread * t);
+            release_grids(c);
+            continue;
+        }
+        if (t == o.threads.front()) {
+            fmt::print("| variant | threads | MGups 4 KiB pages | MGups large pages | large / "
+                       "small |\n");
+            fmt::print("|---|---:|---:|---:|---:|\n");
+        }
+        step_plan plan;
+        std::map<std::string, std::vector<double>> small_rate;
+        std::map<std::string, std::vector<double>> large_rate;
+        for (std::uint64_t r = 0; r < o.reps; ++r) {
+            note(fmt::format("large pages: {} thread(s), repetition {}/{}", t, r + 1, o.reps));
+            for (std::size_t v = 0; v < o.isas.size(); ++v) {
+                const std::string& isa = o.isas[(v + r) % o.isas.size()];
+                const std::uint64_t k = plan.get(c, isa, o.min_time, false);
+                double warm = 0.0;
+                // Alternate which comes first, so neither always follows the other.
+                const bool large_first = (r + v) % 2 == 1;
+                const double first = measure_kernels(c, family_of_name(isa), k, large_first, warm);
+                const double second =
+                    measure_kernels(c, family_of_name(isa), k, !large_first, warm);
+                small_rate[isa].push_back(large_first ? second : first);
+                large_rate[isa].push_back(large_first ? first : second);
+            }
+        }
+        for (const auto& isa : o.isas) {
+            fmt::print("| {} | {} | {:.0f} | {:.0f} | {:.3f} |\n", isa, t,
+                       kb::median(small_rate[isa]), kb::median(large_rate[isa]),
+                       kb::median_ratio(large_rate[isa], small_rate[isa]));
+        }
+        release_grids(c);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const auto parsed = parse_options(argc, argv);
+    if (!parsed) {
+        std::fputs(usage_text, stderr);
+        return 1;
+    }
+    const options& o = *parsed;
+    for (const auto& isa : o.isas) {
+        if (auto reason = kestrix::check_variant_runnable(isa)) {
+            note(*reason);
+            return 1;
+        }
+    }
+    const double start = now_seconds();
+    std::array<char, 64> date{};
+    const std::time_t now = std::time(nullptr);
+    std::strftime(date.data(), date.size(), "%Y-%m-%d %H:%M", std::localtime(&now));
+    std::string threads;
+    for (auto t : o.threads) {
+        threads += (threads.empty() ? "" : ",") + std::to_string(t);
+    }
+    std::string sizes;
+    for (auto n : o.sizes) {
+        sizes += (sizes.empty() ? "" : ",") + std::to_string(n);
+    }
+    fmt::print("# kestrix bench report\n\n{}, {}, {} logical processors; {} repetitions of at "
+               "least {:.2f} s per measurement; threads {}; edges {}; variants {}{}\n",
+               kestrix::read_cpu_brand(), date.data(), std::thread::hardware_concurrency(), o.reps,
+               o.min_time, threads, sizes, join_isas(o.isas), o.pin ? "; pinned" : "");
+    std::fflush(stdout);
+
+    if (has_section(o, "main")) {
+        std::map<main_key, main_row> rows;
+        std::map<std::uint64_t, std::vector<double>> probe_gbs;
+        if (!run_main(o, rows, probe_gbs)) {
+            return 1;
+        }
+        print_main(o, rows, probe_gbs);
+        std::fflush(stdout);
+    }
+    if (has_section(o, "energy")) {
+        run_energy(o);
+        std::fflush(stdout);
+    }
+    if (has_section(o, "overhead")) {
+        run_overhead(o);
+        std::fflush(stdout);
+    }
+    if (has_section(o, "large")) {
+        run_large(o);
+    }
+    fmt::print("\nreport took {:.0f} s\n", now_seconds() - start);
+    return 0;
+}
