@@ -648,19 +648,28 @@ void run_overhead(const options& o) {
             std::mutex console;
             std::vector<kestrix::progress_slot> slots(1);
             quiet_stdout quiet;
-            for (std::uint64_t r = 0; r < o.reps; ++r) {
+            auto run_bare = [&] {
                 const double t0 = now_seconds();
                 for (std::uint64_t i = 0; i < k; ++i) {
                     code.update_h(g);
                     code.update_e(g);
                 }
                 bare.push_back((now_seconds() - t0) / static_cast<double>(k));
+            };
+            for (std::uint64_t r = 0; r < o.reps; ++r) {
+                // Alternate which comes first, so neither always follows the other.
+                if (r % 2 == 0) {
+                    run_bare();
+                }
                 const double t = timed_loop(*s, k, console, slots, coarse);
                 if (t < 0.0) {
                     l.error = "timed loop failed";
                     return;
                 }
                 loop.push_back(t / static_cast<double>(k));
+                if (r % 2 == 1) {
+                    run_bare();
+                }
                 // The extras alone, many times over, for a figure that noise cannot hide.
                 constexpr int calls = 2000;
                 double p0 = now_seconds();
