@@ -3,7 +3,7 @@
 # Run as root; installs only what is missing.
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config libfmt-dev libhwloc-dev googletest libgtest-dev libgmock-dev
-      libbenchmark-dev clang-format-14 g++-mingw-w64-x86-64 wine64 qemu-user binutils
+      libbenchmark-dev clang-format-14 g++-mingw-w64-x86-64 wine wine64 qemu-user binutils
       python3 gnuplot-nox clang-16 libclang-rt-16-dev)
 missing=()
 for p in "${pkgs[@]}"; do
