@@ -126,6 +126,7 @@ struct options {
     std::uint64_t probe_mib = 2048;
     std::uint64_t large_size = 192;
     bool pin = false;
+    bool reserve = false; // reserve the large-page section's huge pages itself (root)
     std::vector<std::string> sections{"main", "energy", "overhead", "large"};
 };
 
@@ -143,6 +144,7 @@ std::uint64_t pick_size(const options& o, std::uint64_t wanted, std::uint64_t fa
 const char* usage_text =
     "usage: bench_report [--reps R] [--min-time S] [--sizes 24,64,128,192] [--threads 1,all]\n"
     "                    [--isa sse2,fma,...] [--probe-mib M] [--large-size N] [--pin]\n"
+    "                    [--reserve-huge-pages]\n"
     "                    [--sections main,energy,overhead,large]\n";
 
 std::optional<options> parse_options(int argc, char** argv) {
@@ -155,6 +157,10 @@ std::optional<options> parse_options(int argc, char** argv) {
         const std::string_view arg = argv[i];
         if (arg == "--pin") {
             o.pin = true;
+            continue;
+        }
+        if (arg == "--reserve-huge-pages") {
+            o.reserve = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -773,6 +779,58 @@ void run_overhead(const options& o) {
     }
 }
 
+// The system's huge-page reservation, raised for the large-page section only and put back
+// when it ends, so that the machine's other users see it changed for as short a time as
+// possible.
+class huge_page_reservation {
+public:
+    explicit huge_page_reservation(std::uint64_t extra) {
+        before_ = read();
+        if (before_ < 0) {
+            return;
+        }
+        // Compaction first: a fragmented machine grants fewer pages than asked.
+        write_value("/proc/sys/vm/compact_memory", 1);
+        if (write_value(knob, before_ + static_cast<long>(extra))) {
+            raised_ = true;
+        }
+        note(fmt::format("huge pages reserved: {} (were {})", read(), before_));
+    }
+    ~huge_page_reservation() {
+        if (raised_) {
+            write_value(knob, before_);
+            note(fmt::format("huge pages back to {}", read()));
+        }
+    }
+    huge_page_reservation(const huge_page_reservation&) = delete;
+    huge_page_reservation& operator=(const huge_page_reservation&) = delete;
+
+private:
+    static constexpr const char* knob = "/proc/sys/vm/nr_hugepages";
+    static long read() {
+        std::FILE* f = std::fopen(knob, "r");
+        if (f == nullptr) {
+            return -1;
+        }
+        long v = -1;
+        if (std::fscanf(f, "%ld", &v) != 1) {
+            v = -1;
+        }
+        std::fclose(f);
+        return v;
+    }
+    static bool write_value(const char* path, long v) {
+        std::FILE* f = std::fopen(path, "w");
+        if (f == nullptr) {
+            return false;
+        }
+        const bool ok = std::fprintf(f, "%ld\n", v) > 0;
+        return std::fclose(f) == 0 && ok;
+    }
+    long before_ = -1;
+    bool raised_ = false;
+};
+
 void run_large(const options& o) {
     const std::uint64_t n = o.large_size;
     const std::uint64_t page = kestrix::large_page_minimum();
@@ -780,6 +838,11 @@ void run_large(const options& o) {
     const std::uint64_t pages_per_thread =
         page == 0 ? 0 : 2 * (kestrix::round_to_large_page(array_bytes, page) / page);
     fmt::print("\n## Large pages at N = {} (bare kernels, same repetition)\n\n", n);
+    std::optional<huge_page_reservation> reservation;
+    if (o.reserve && page != 0) {
+        reservation.emplace(
+            pages_per_thread * *std::max_element(o.threads.begin(), o.threads.end()) + 8);
+    }
     for (std::uint64_t t : o.threads) {
         crew c(t, o.pin);
         if (auto err = build_grids(c, n, true, true)) {
