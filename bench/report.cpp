@@ -831,7 +831,34 @@ private:
     bool raised_ = false;
 };
 
+// The first of the chosen variants of every kernel family: variants of one family step the
+// same kernels, so the large-page comparison measures each family once.
+std::vector<std::string> one_per_family(const std::vector<std::string>& isas) {
+    std::vector<std::string> out;
+    std::vector<kestrix::kernel_family> seen;
+    for (const auto& isa : isas) {
+        const kestrix::kernel_family f = family_of_name(isa);
+        if (std::find(seen.begin(), seen.end(), f) == seen.end()) {
+            seen.push_back(f);
+            out.push_back(isa);
+        }
+    }
+    return out;
+}
+
+// "avx512f, avx10-2-512": the variant and the other chosen ones of its family.
+std::string family_label(const options& o, const std::string& isa) {
+    std::string out = isa;
+    for (const auto& other : o.isas) {
+        if (other != isa && family_of_name(other) == family_of_name(isa)) {
+            out += ", " + other;
+        }
+    }
+    return out;
+}
+
 void run_large(const options& o) {
+    const std::vector<std::string> families = one_per_family(o.isas);
     const std::uint64_t n = o.large_size;
     const std::uint64_t page = kestrix::large_page_minimum();
     const std::uint64_t array_bytes = 32 * (n + 2) * (n + 2) * (n + 2);
@@ -853,8 +880,8 @@ void run_large(const options& o) {
             continue;
         }
         if (t == o.threads.front()) {
-            fmt::print("| variant | threads | MGups 4 KiB pages | MGups large pages | large / "
-                       "small |\n");
+            fmt::print("| variants (one kernel family) | threads | MGups 4 KiB pages | MGups large "
+                       "pages | large / small |\n");
             fmt::print("|---|---:|---:|---:|---:|\n");
         }
         step_plan plan;
@@ -862,8 +889,8 @@ void run_large(const options& o) {
         std::map<std::string, std::vector<double>> large_rate;
         for (std::uint64_t r = 0; r < o.reps; ++r) {
             note(fmt::format("large pages: {} thread(s), repetition {}/{}", t, r + 1, o.reps));
-            for (std::size_t v = 0; v < o.isas.size(); ++v) {
-                const std::string& isa = o.isas[(v + r) % o.isas.size()];
+            for (std::size_t v = 0; v < families.size(); ++v) {
+                const std::string& isa = families[(v + r) % families.size()];
                 const std::uint64_t k = plan.get(c, isa, o.min_time, false);
                 double warm = 0.0;
                 // Alternate which comes first, so neither always follows the other.
@@ -874,8 +901,8 @@ void run_large(const options& o) {
                 large_rate[isa].push_back(large_first ? first : second);
             }
         }
-        for (const auto& isa : o.isas) {
-            fmt::print("| {} | {} | {:.0f} | {:.0f} | {:.3f} |\n", isa, t,
+        for (const auto& isa : families) {
+            fmt::print("| {} | {} | {:.0f} | {:.0f} | {:.3f} |\n", family_label(o, isa), t,
                        kb::median(small_rate[isa]), kb::median(large_rate[isa]),
                        kb::median_ratio(large_rate[isa], small_rate[isa]));
         }
