@@ -95,7 +95,7 @@ set key outside top center horizontal
 stats "$work/data" using 4 nooutput
 set yrange [0:STATS_max * 1.18 + 1]
 plot "$work/data" using 0:2:xtic(1) with boxes lc rgb "#4878a8" title "average", \
-     "" using 0:2:3:4 with yerrorbars lc rgb "#202020" lw 1.5 pt 0 title "worst to best sub-run", \
+     "" using 0:2:3:4 with yerrorbars lc rgb "#202020" lw 1.5 pt 7 ps 0.5 title "worst to best sub-run", \
      "" using 0:(\$4 + STATS_max * 0.02):(strcol(5) eq "no score" ? "no score" : \
         sprintf("%s\nspread %s", strcol(2), strcol(5))) with labels offset 0,1.6 notitle
 EOF
