@@ -135,6 +135,12 @@ result run(const std::vector<std::string>& args, const streams& s, int limit_s) 
     std::remove(err_path.c_str());
     return r;
 }
+int reserved_huge_pages() {
+    std::ifstream in("/proc/sys/vm/nr_hugepages");
+    int n = -1;
+    in >> n;
+    return in ? n : -1;
+}
 #else
 // cmd.exe can only redirect to files.
 result run(const std::vector<std::string>& args, const streams&, int) {
@@ -156,13 +162,6 @@ std::optional<std::string> lacking_isa() {
         }
     }
     return std::nullopt;
-}
-
-int reserved_huge_pages() {
-    std::ifstream in("/proc/sys/vm/nr_hugepages");
-    int n = -1;
-    in >> n;
-    return in ? n : -1;
 }
 
 struct row {
