@@ -913,6 +913,10 @@ void run_large(const options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+        std::fputs(usage_text, stdout);
+        return 0;
+    }
     const auto parsed = parse_options(argc, argv);
     if (!parsed) {
         std::fputs(usage_text, stderr);
