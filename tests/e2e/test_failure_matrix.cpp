@@ -1,6 +1,6 @@
 // The ways a run of the real binary can go wrong, one row each: what is asked, which stream
 // says so, the exit code, and whether a score may appear. Standard output and standard error
-// go to files in every row; some rows put them on a pipe whose reader is gone, or close them.
+// go to files, to a pipe whose reader is gone, or are closed; standard input is empty or closed.
 #include "platform/cpu.hpp"
 #include "solver/solver.hpp"
 #include "support/run_binary.hpp"
@@ -16,9 +16,13 @@
 #include <thread>
 #include <vector>
 
-#ifndef _WIN32
-#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,14 +48,16 @@ struct result {
     std::string err;
 };
 
-#ifndef _WIN32
 std::string slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
-    return s.str();
+    const std::string text = s.str();
+    std::remove(path.c_str());
+    return text;
 }
 
+#ifndef _WIN32
 std::string temp_file() {
     const char* dir = std::getenv("TMPDIR");
     std::string path = std::string(dir ? dir : "/tmp") + "/kx_matrix_XXXXXX";
@@ -131,8 +137,6 @@ result run(const std::vector<std::string>& args, const streams& s, int limit_s) 
     }
     r.out = slurp(out_path);
     r.err = slurp(err_path);
-    std::remove(out_path.c_str());
-    std::remove(err_path.c_str());
     return r;
 }
 int reserved_huge_pages() {
@@ -142,10 +146,75 @@ int reserved_huge_pages() {
     return in ? n : -1;
 }
 #else
-// cmd.exe can only redirect to files.
-result run(const std::vector<std::string>& args, const streams&, int) {
-    const test::process_result p = test::run_kestrix(args);
-    return {p.exit_code, p.signaled, false, p.out, p.err};
+std::string temp_file() {
+    char dir[MAX_PATH + 1] = {};
+    char path[MAX_PATH + 1] = {};
+    GetTempPathA(sizeof dir, dir);
+    GetTempFileNameA(dir, "kxm", 0, path);
+    return path;
+}
+
+// The child's end of a stream: a file, a pipe whose read end is already closed, or no handle.
+HANDLE open_sink(sink s, const std::string& path) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    if (s == sink::file) {
+        return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    if (s == sink::closed_pipe) {
+        HANDLE read_end = nullptr, write_end = nullptr;
+        if (CreatePipe(&read_end, &write_end, &sa, 0)) {
+            CloseHandle(read_end);
+            return write_end;
+        }
+    }
+    return nullptr;
+}
+
+// The same child set-up through CreateProcess; a crash shows as an NTSTATUS exit code.
+result run(const std::vector<std::string>& args, const streams& s, int limit_s) {
+    const std::string out_path = temp_file(), err_path = temp_file();
+    std::string cmd;
+    cmd.append(1, '"').append(test::kestrix_path()).append(1, '"');
+    for (const auto& a : args) {
+        cmd.append(" \"").append(a).append(1, '"');
+    }
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE in = s.stdin_closed ? nullptr
+                               : CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ, &sa,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE out = open_sink(s.out, out_path);
+    HANDLE err = open_sink(s.err, err_path);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in;
+    si.hStdOutput = out;
+    si.hStdError = err;
+    PROCESS_INFORMATION pi{};
+    result r;
+    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                       &pi)) {
+        if (WaitForSingleObject(pi.hProcess, static_cast<DWORD>(limit_s) * 1000) == WAIT_TIMEOUT) {
+            TerminateProcess(pi.hProcess, 1);
+            WaitForSingleObject(pi.hProcess, INFINITE);
+            r.hung = true;
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(pi.hProcess, &code);
+        r.exit_code = static_cast<int>(code);
+        r.signaled = !r.hung && code >= 0xC0000000u;
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    for (HANDLE h : {in, out, err}) {
+        if (h != nullptr && h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+        }
+    }
+    r.out = slurp(out_path);
+    r.err = slurp(err_path);
+    return r;
 }
 #endif
 
@@ -189,10 +258,8 @@ std::vector<row> matrix() {
     const std::optional<std::string> why = check_isa_support(lacking);
     const std::optional<std::string> not_runnable = check_variant_runnable(lacking);
 #ifdef _WIN32
-    const std::string posix_only = "cmd.exe can redirect only to files";
     const std::string no_huge = "large pages need the lock-memory privilege";
 #else
-    const std::string posix_only;
     const std::string no_huge = reserved_huge_pages() == 0 ? "" : "huge pages are reserved here";
 #endif
     const streams files;
@@ -262,7 +329,7 @@ std::vector<row> matrix() {
          {"press enter to exit\n"},
          0,
          true,
-         posix_only},
+         ""},
         {"standard output to a closed pipe",
          short_run({"-n", "1"}),
          out_gone,
@@ -270,7 +337,7 @@ std::vector<row> matrix() {
          {""},
          0,
          std::nullopt,
-         posix_only},
+         ""},
         {"standard error to a closed pipe",
          short_run({"-n", "1", "--isa", lacking, "--strict-isa-check"}),
          err_gone,
@@ -278,7 +345,7 @@ std::vector<row> matrix() {
          {"press enter to exit\n"},
          0,
          false,
-         posix_only.empty() ? no_isa : posix_only},
+         no_isa},
         {"both streams to closed pipes, bad option",
          {"--bogus"},
          both_gone,
@@ -286,7 +353,7 @@ std::vector<row> matrix() {
          {""},
          1,
          std::nullopt,
-         posix_only},
+         ""},
         {"standard output closed",
          short_run({"-n", "1", "--isa", lacking, "--strict-isa-check"}),
          out_closed,
@@ -294,7 +361,7 @@ std::vector<row> matrix() {
          {"isa support check failed; aborting\n"},
          0,
          std::nullopt,
-         posix_only.empty() ? no_isa : posix_only},
+         no_isa},
         {"standard error closed, bad size",
          {"-s", "7"},
          err_closed,
@@ -302,7 +369,7 @@ std::vector<row> matrix() {
          {""},
          1,
          false,
-         posix_only},
+         ""},
         // Far more threads than cores: a valid result or the timers' verdict, never a hang.
         {"64 threads",
          {"-n", "64", "-s", "64", "-d", "2", "--harness-sub-runs", "1"},
