@@ -12,6 +12,7 @@
 #include "platform/isa.hpp"
 #include "platform/memory.hpp"
 #include "platform/timer.hpp"
+#include "report_lib.hpp"
 #include "report_stats.hpp"
 #include "solver/family_table.hpp"
 #include "solver/field.hpp"
@@ -42,6 +43,15 @@
 namespace kb = kestrix::bench;
 using kestrix::field_grid;
 using kestrix::solver;
+using kestrix::bench::family_label;
+using kestrix::bench::family_of_name;
+using kestrix::bench::has_section;
+using kestrix::bench::one_per_family;
+using kestrix::bench::options;
+using kestrix::bench::pick_size;
+using kestrix::bench::probe_pass;
+using kestrix::bench::stencil_name;
+using kestrix::bench::stencil_step;
 
 namespace {
 
@@ -52,52 +62,6 @@ double now_seconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
-
-// Out of line so the probe loop is compiled once, as plain baseline code, and cannot be
-// folded into its caller.
-[[gnu::noinline]] void probe_pass(double* __restrict y, const double* __restrict x, double s,
-                                  std::uint64_t n) {
-    for (std::uint64_t i = 0; i < n; ++i) {
-        y[i] += s * x[i];
-    }
-}
-
-// The solver's access pattern without its arithmetic: one half-step updates one array in
-// place from the same cell and its x and y neighbours of the other, over the kernels' loop
-// bounds, so it moves the lines a half-step moves. Its rate against the bandwidth probe shows
-// what the pattern itself costs.
-[[gnu::noinline]] void stencil_half(double* __restrict out, const double* __restrict in,
-                                    std::uint64_t d, std::int64_t x_step, std::int64_t y_step,
-                                    std::uint64_t lo, std::uint64_t hi, double s) {
-    const std::uint64_t row_doubles = 4 * (hi - lo + 1);
-    for (std::uint64_t x = lo; x <= hi; ++x) {
-        for (std::uint64_t y = lo; y <= hi; ++y) {
-            const std::uint64_t row = 4 * ((x * d + y) * d + lo);
-            double* o = out + row;
-            const double* a = in + row;
-            const double* bx = a + x_step;
-            const double* by = a + y_step;
-            for (std::uint64_t i = 0; i < row_doubles; ++i) {
-                o[i] += s * ((bx[i] - a[i]) - (by[i] - a[i]));
-            }
-        }
-    }
-}
-
-volatile double stencil_scale = 0.0;
-
-void stencil_step(field_grid& g) {
-    const std::uint64_t d = g.e.edge;
-    const std::uint64_t n = d - 2;
-    const auto plane = static_cast<std::int64_t>(4 * d * d);
-    const auto row = static_cast<std::int64_t>(4 * d);
-    // A zero coefficient, unknown to the compiler, stores every value back unchanged: the
-    // standing-wave fields stay intact for the variants measured after it.
-    stencil_half(&g.h.cells[0].x, &g.e.cells[0].x, d, plane, row, 1, n - 1, stencil_scale);
-    stencil_half(&g.e.cells[0].x, &g.h.cells[0].x, d, -plane, -row, 2, n, stencil_scale);
-}
-
-constexpr std::string_view stencil_name = "(stencil probe)";
 
 // The system's 1-minute load average: the report runs on shared machines, and a load above the
 // processor count says that its figures include other people's work.
@@ -115,117 +79,6 @@ std::string load_average() {
 void note(const std::string& text) {
     std::fputs(text.c_str(), stderr);
     std::fputc('\n', stderr);
-}
-
-struct options {
-    std::uint64_t reps = 5;
-    double min_time = 0.3;
-    std::vector<std::uint64_t> sizes{24, 64, 128, 192}; // 24: both arrays in L2
-    std::vector<std::uint64_t> threads;
-    std::vector<std::string> isas;
-    std::uint64_t probe_mib = 2048;
-    std::uint64_t large_size = 192;
-    bool pin = false;
-    bool reserve = false; // reserve the large-page section's huge pages itself (root)
-    std::vector<std::string> sections{"main", "energy", "overhead", "large"};
-};
-
-// The edge the targets name when the report measured it, else the fallback.
-std::uint64_t pick_size(const options& o, std::uint64_t wanted, std::uint64_t fallback);
-
-bool has_section(const options& o, std::string_view s) {
-    return std::find(o.sections.begin(), o.sections.end(), s) != o.sections.end();
-}
-
-std::uint64_t pick_size(const options& o, std::uint64_t wanted, std::uint64_t fallback) {
-    return std::find(o.sizes.begin(), o.sizes.end(), wanted) != o.sizes.end() ? wanted : fallback;
-}
-
-const char* usage_text =
-    "usage: bench_report [--reps R] [--min-time S] [--sizes 24,64,128,192] [--threads 1,all]\n"
-    "                    [--isa sse2,fma,...] [--probe-mib M] [--large-size N] [--pin]\n"
-    "                    [--reserve-huge-pages]\n"
-    "                    [--sections main,energy,overhead,large]\n";
-
-std::optional<options> parse_options(int argc, char** argv) {
-    options o;
-    const auto cores =
-        static_cast<std::uint64_t>(std::max(1U, std::thread::hardware_concurrency()));
-    o.threads = cores > 1 ? std::vector<std::uint64_t>{1, cores} : std::vector<std::uint64_t>{1};
-    o.isas.assign(kestrix::isa_names.begin(), kestrix::isa_names.end());
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--pin") {
-            o.pin = true;
-            continue;
-        }
-        if (arg == "--reserve-huge-pages") {
-            o.reserve = true;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            return std::nullopt;
-        }
-        const std::string_view value = argv[++i];
-        auto one = [&](std::uint64_t& out) {
-            const auto v = kb::parse_count_list(value, 0);
-            if (!v || v->size() != 1) {
-                return false;
-            }
-            out = v->front();
-            return true;
-        };
-        bool ok = true;
-        if (arg == "--reps") {
-            ok = one(o.reps);
-        } else if (arg == "--probe-mib") {
-            ok = one(o.probe_mib);
-        } else if (arg == "--large-size") {
-            ok = one(o.large_size);
-        } else if (arg == "--min-time") {
-            char* end = nullptr;
-            const std::string text(value);
-            o.min_time = std::strtod(text.c_str(), &end);
-            ok = end != text.c_str() && *end == '\0' && o.min_time > 0.0 && o.min_time < 100.0;
-        } else if (arg == "--sizes") {
-            auto v = kb::parse_count_list(value, 0);
-            ok = v.has_value();
-            if (ok) {
-                o.sizes = *v;
-            }
-        } else if (arg == "--threads") {
-            auto v = kb::parse_count_list(value, cores);
-            ok = v.has_value();
-            if (ok) {
-                o.threads = *v;
-            }
-        } else if (arg == "--isa") {
-            o.isas = kb::split_list(value);
-            for (const auto& name : o.isas) {
-                ok = ok && kestrix::is_valid_isa_name(name);
-            }
-        } else if (arg == "--sections") {
-            o.sections = kb::split_list(value);
-            for (const auto& s : o.sections) {
-                ok = ok && (s == "main" || s == "energy" || s == "overhead" || s == "large");
-            }
-        } else {
-            ok = false;
-        }
-        if (!ok) {
-            return std::nullopt;
-        }
-    }
-    for (std::uint64_t n : o.sizes) {
-        if (n < 16 || n > 1024) {
-            return std::nullopt;
-        }
-    }
-    return o;
-}
-
-kestrix::kernel_family family_of_name(std::string_view isa) {
-    return kestrix::family_of(*kestrix::parse_isa_name(isa));
 }
 
 // One standing-wave grid: its fields never change under any family's kernels, so every
@@ -549,7 +402,7 @@ void print_main(const options& o, const std::map<main_key, main_row>& rows,
         }
         return kb::median_ratio(ia->second.mgups, ib->second.mgups);
     };
-    const std::uint64_t big = pick_size(o, 192, o.sizes.back());
+    const std::uint64_t big = pick_size(o, 192, 0); // 0: not measured, no line
     for (std::uint64_t t : o.threads) {
         std::string worst;
         double lowest = 1e9;
@@ -570,7 +423,8 @@ void print_main(const options& o, const std::map<main_key, main_row>& rows,
                        big, t, 100.0 * lowest, worst, lowest >= 0.85 ? "met" : "not met");
         }
     }
-    const std::uint64_t small = pick_size(o, 64, o.sizes.front());
+    const std::uint64_t small = pick_size(o, 64, 0);
+    ;
     for (const char* fused : {"fma", "fma-apx", "avx512vl", "avx10-2-256"}) {
         if (auto r = ratio(1, small, fused, "sse2")) {
             fmt::print("- N = {}, 1 thread: {} / sse2 = {:.2f}; target 1.5: {}\n", small, fused, *r,
@@ -831,32 +685,6 @@ private:
     bool raised_ = false;
 };
 
-// The first of the chosen variants of every kernel family: variants of one family step the
-// same kernels, so the large-page comparison measures each family once.
-std::vector<std::string> one_per_family(const std::vector<std::string>& isas) {
-    std::vector<std::string> out;
-    std::vector<kestrix::kernel_family> seen;
-    for (const auto& isa : isas) {
-        const kestrix::kernel_family f = family_of_name(isa);
-        if (std::find(seen.begin(), seen.end(), f) == seen.end()) {
-            seen.push_back(f);
-            out.push_back(isa);
-        }
-    }
-    return out;
-}
-
-// "avx512f, avx10-2-512": the variant and the other chosen ones of its family.
-std::string family_label(const options& o, const std::string& isa) {
-    std::string out = isa;
-    for (const auto& other : o.isas) {
-        if (other != isa && family_of_name(other) == family_of_name(isa)) {
-            out += ", " + other;
-        }
-    }
-    return out;
-}
-
 void run_large(const options& o) {
     const std::vector<std::string> families = one_per_family(o.isas);
     const std::uint64_t n = o.large_size;
@@ -914,12 +742,14 @@ void run_large(const options& o) {
 
 int main(int argc, char** argv) {
     if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
-        std::fputs(usage_text, stdout);
+        std::fputs(kb::usage_text, stdout);
         return 0;
     }
-    const auto parsed = parse_options(argc, argv);
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    const auto parsed = kb::parse_options(
+        args, static_cast<std::uint64_t>(std::max(1U, std::thread::hardware_concurrency())));
     if (!parsed) {
-        std::fputs(usage_text, stderr);
+        std::fputs(kb::usage_text, stderr);
         return 1;
     }
     const options& o = *parsed;

@@ -1,9 +1,13 @@
+#include "report_lib.hpp"
 #include "report_stats.hpp"
+#include "solver/field.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <vector>
 
 namespace kb = kestrix::bench;
 
@@ -87,6 +91,121 @@ TEST(ReportStats, StepsForMinimumTime) {
     for (const auto& r : rows) {
         EXPECT_EQ(kb::steps_for(r.min_seconds, r.step_seconds, 100), r.expected)
             << r.min_seconds << " " << r.step_seconds;
+    }
+}
+
+TEST(ReportOptions, ParseTable) {
+    using sv = std::string_view;
+    struct row {
+        std::vector<sv> args;
+        std::uint64_t cores;
+        bool valid;
+        std::vector<std::uint64_t> threads; // when valid
+    };
+    const std::vector<row> rows = {
+        {{}, 2, true, {1, 2}},
+        {{}, 1, true, {1}}, // one core: no second thread count
+        {{"--threads", "all"}, 4, true, {4}},
+        {{"--threads", "1,all"}, 1, false, {}}, // "all" is 1 here: a repeat
+        {{"--reps"}, 2, false, {}},             // value missing
+        {{"--reps", "0"}, 2, false, {}},
+        {{"--reps", "3,4"}, 2, false, {}},
+        {{"--min-time", "0"}, 2, false, {}},
+        {{"--min-time", "abc"}, 2, false, {}},
+        {{"--min-time", "0.5s"}, 2, false, {}},
+        {{"--min-time", "0.5"}, 2, true, {1, 2}},
+        {{"--isa", "sse2,SSE2"}, 2, false, {}},
+        {{"--isa", ""}, 2, false, {}},
+        {{"--isa", "fma-apx,avx10-2-512"}, 2, true, {1, 2}},
+        {{"--sizes", "8"}, 2, false, {}},
+        {{"--sizes", "64,2048"}, 2, false, {}},
+        {{"--large-size", "4096"}, 2, false, {}},
+        {{"--sections", "main,bogus"}, 2, false, {}},
+        {{"--sections", "large"}, 2, true, {1, 2}},
+        {{"--pin", "--reserve-huge-pages"}, 2, true, {1, 2}},
+        {{"--bogus", "1"}, 2, false, {}},
+    };
+    for (const auto& r : rows) {
+        std::string text;
+        for (sv a : r.args) {
+            text += std::string(a) + " ";
+        }
+        const auto o = kb::parse_options(r.args, r.cores);
+        ASSERT_EQ(o.has_value(), r.valid) << text;
+        if (o) {
+            EXPECT_EQ(o->threads, r.threads) << text;
+        }
+    }
+    const auto d = kb::parse_options({}, 2);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->isas.size(), 9U);
+    EXPECT_EQ(d->sizes, (std::vector<std::uint64_t>{24, 64, 128, 192}));
+    EXPECT_FALSE(d->pin);
+    const auto f = kb::parse_options({"--pin", "--reserve-huge-pages", "--min-time", "0.5"}, 2);
+    ASSERT_TRUE(f);
+    EXPECT_TRUE(f->pin);
+    EXPECT_TRUE(f->reserve);
+    EXPECT_DOUBLE_EQ(f->min_time, 0.5);
+}
+
+TEST(ReportOptions, FamiliesAndLabels) {
+    struct row {
+        std::vector<std::string> isas;
+        std::vector<std::string> families;
+        std::vector<std::string> labels;
+    };
+    const row rows[] = {
+        {{"sse2", "avx", "avx2", "fma", "fma-apx", "avx512f", "avx512vl", "avx10-2-256",
+          "avx10-2-512"},
+         {"sse2", "avx", "fma", "fma-apx", "avx512f", "avx512vl"},
+         {"sse2", "avx, avx2", "fma", "fma-apx", "avx512f, avx10-2-512", "avx512vl, avx10-2-256"}},
+        // The first chosen name stands for its family, and only chosen names are listed.
+        {{"avx10-2-512", "avx2", "avx512f"},
+         {"avx10-2-512", "avx2"},
+         {"avx10-2-512, avx512f", "avx2"}},
+        {{"fma"}, {"fma"}, {"fma"}},
+    };
+    for (const auto& r : rows) {
+        kb::options o;
+        o.isas = r.isas;
+        EXPECT_EQ(kb::one_per_family(r.isas), r.families);
+        std::vector<std::string> labels;
+        for (const auto& f : kb::one_per_family(r.isas)) {
+            labels.push_back(kb::family_label(o, f));
+        }
+        EXPECT_EQ(labels, r.labels);
+    }
+}
+
+TEST(ReportProbes, BandwidthProbeUpdatesInPlace) {
+    std::vector<double> x{1.0, -2.0, 0.5, 4.0};
+    std::vector<double> y{10.0, 10.0, 10.0, 10.0};
+    kb::probe_pass(y.data(), x.data(), 0.5, 3); // the fourth element is past n
+    EXPECT_EQ(y, (std::vector<double>{10.5, 9.0, 10.25, 10.0}));
+}
+
+// The report steps every variant on one grid after the stencil probe: the probe must leave
+// every value as it found it, frame included.
+TEST(ReportProbes, StencilProbeLeavesFieldsUnchanged) {
+    for (std::uint64_t n : {2, 3, 16}) {
+        kestrix::field_grid g = kestrix::build_field_grid({false, n, 0.01});
+        ASSERT_NE(g.e.cells, nullptr);
+        std::uint64_t state = 12345;
+        auto next = [&] {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            return static_cast<double>(state >> 11) / 9007199254740992.0 - 0.5;
+        };
+        for (std::uint64_t i = 0; i < g.e.count; ++i) {
+            g.e.cells[i] = {next(), next(), next(), next()};
+            g.h.cells[i] = {next(), next(), next(), next()};
+        }
+        const std::vector<kestrix::field_cell> e0(g.e.cells, g.e.cells + g.e.count);
+        const std::vector<kestrix::field_cell> h0(g.h.cells, g.h.cells + g.h.count);
+        kb::stencil_step(g);
+        EXPECT_EQ(std::memcmp(e0.data(), g.e.cells, g.e.count * sizeof(kestrix::field_cell)), 0)
+            << n;
+        EXPECT_EQ(std::memcmp(h0.data(), g.h.cells, g.h.count * sizeof(kestrix::field_cell)), 0)
+            << n;
     }
 }
 

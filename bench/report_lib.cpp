@@ -1,0 +1,181 @@
+#include "report_lib.hpp"
+
+#include "platform/isa.hpp"
+#include "report_stats.hpp"
+#include "solver/family_table.hpp"
+#include "solver/field.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace kestrix::bench {
+
+// Out of line so the probe loop is compiled once, as plain baseline code, and cannot be
+// folded into its caller.
+[[gnu::noinline]] void probe_pass(double* y, const double* x, double s, std::uint64_t n) {
+    for (std::uint64_t i = 0; i < n; ++i) {
+        y[i] += s * x[i];
+    }
+}
+
+// The solver's access pattern without its arithmetic: one half-step updates one array in
+// place from the same cell and its x and y neighbours of the other, over the kernels' loop
+// bounds, so it moves the lines a half-step moves. Its rate against the bandwidth probe shows
+// what the pattern itself costs.
+namespace {
+
+[[gnu::noinline]] void stencil_half(double* __restrict out, const double* __restrict in,
+                                    std::uint64_t d, std::int64_t x_step, std::int64_t y_step,
+                                    std::uint64_t lo, std::uint64_t hi, double s) {
+    const std::uint64_t row_doubles = 4 * (hi - lo + 1);
+    for (std::uint64_t x = lo; x <= hi; ++x) {
+        for (std::uint64_t y = lo; y <= hi; ++y) {
+            const std::uint64_t row = 4 * ((x * d + y) * d + lo);
+            double* o = out + row;
+            const double* a = in + row;
+            const double* bx = a + x_step;
+            const double* by = a + y_step;
+            for (std::uint64_t i = 0; i < row_doubles; ++i) {
+                o[i] += s * ((bx[i] - a[i]) - (by[i] - a[i]));
+            }
+        }
+    }
+}
+
+volatile double stencil_scale = 0.0;
+
+} // namespace
+
+void stencil_step(field_grid& g) {
+    const std::uint64_t d = g.e.edge;
+    const std::uint64_t n = d - 2;
+    const auto plane = static_cast<std::int64_t>(4 * d * d);
+    const auto row = static_cast<std::int64_t>(4 * d);
+    // A zero coefficient, unknown to the compiler, stores every value back unchanged: the
+    // standing-wave fields stay intact for the variants measured after it.
+    stencil_half(&g.h.cells[0].x, &g.e.cells[0].x, d, plane, row, 1, n - 1, stencil_scale);
+    stencil_half(&g.e.cells[0].x, &g.h.cells[0].x, d, -plane, -row, 2, n, stencil_scale);
+}
+
+bool has_section(const options& o, std::string_view s) {
+    return std::find(o.sections.begin(), o.sections.end(), s) != o.sections.end();
+}
+
+std::uint64_t pick_size(const options& o, std::uint64_t wanted, std::uint64_t fallback) {
+    return std::find(o.sizes.begin(), o.sizes.end(), wanted) != o.sizes.end() ? wanted : fallback;
+}
+
+const char* const usage_text =
+    "usage: bench_report [--reps R] [--min-time S] [--sizes 24,64,128,192] [--threads 1,all]\n"
+    "                    [--isa sse2,fma,...] [--probe-mib M] [--large-size N] [--pin]\n"
+    "                    [--reserve-huge-pages]\n"
+    "                    [--sections main,energy,overhead,large]\n";
+
+std::optional<options> parse_options(const std::vector<std::string_view>& args,
+                                     std::uint64_t cores) {
+    options o;
+    o.threads = cores > 1 ? std::vector<std::uint64_t>{1, cores} : std::vector<std::uint64_t>{1};
+    o.isas.assign(isa_names.begin(), isa_names.end());
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (arg == "--pin") {
+            o.pin = true;
+            continue;
+        }
+        if (arg == "--reserve-huge-pages") {
+            o.reserve = true;
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            return std::nullopt;
+        }
+        const std::string_view value = args[++i];
+        auto one = [&](std::uint64_t& out) {
+            const auto v = parse_count_list(value, 0);
+            if (!v || v->size() != 1) {
+                return false;
+            }
+            out = v->front();
+            return true;
+        };
+        bool ok = true;
+        if (arg == "--reps") {
+            ok = one(o.reps);
+        } else if (arg == "--probe-mib") {
+            ok = one(o.probe_mib);
+        } else if (arg == "--large-size") {
+            ok = one(o.large_size);
+        } else if (arg == "--min-time") {
+            char* end = nullptr;
+            const std::string text(value);
+            o.min_time = std::strtod(text.c_str(), &end);
+            ok = end != text.c_str() && *end == '\0' && o.min_time > 0.0 && o.min_time < 100.0;
+        } else if (arg == "--sizes") {
+            auto v = parse_count_list(value, 0);
+            ok = v.has_value();
+            if (ok) {
+                o.sizes = *v;
+            }
+        } else if (arg == "--threads") {
+            auto v = parse_count_list(value, cores);
+            ok = v.has_value();
+            if (ok) {
+                o.threads = *v;
+            }
+        } else if (arg == "--isa") {
+            o.isas = split_list(value);
+            for (const auto& name : o.isas) {
+                ok = ok && is_valid_isa_name(name);
+            }
+        } else if (arg == "--sections") {
+            o.sections = split_list(value);
+            for (const auto& s : o.sections) {
+                ok = ok && (s == "main" || s == "energy" || s == "overhead" || s == "large");
+            }
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            return std::nullopt;
+        }
+    }
+    // Below 16 a step is too short to time; above 1024 the grids outgrow any machine here.
+    for (std::uint64_t n : o.sizes) {
+        if (n < 16 || n > 1024) {
+            return std::nullopt;
+        }
+    }
+    if (o.large_size < 16 || o.large_size > 1024) {
+        return std::nullopt;
+    }
+    return o;
+}
+
+kernel_family family_of_name(std::string_view isa) {
+    return family_of(*parse_isa_name(isa));
+}
+
+std::vector<std::string> one_per_family(const std::vector<std::string>& isas) {
+    std::vector<std::string> out;
+    std::vector<kernel_family> seen;
+    for (const auto& isa : isas) {
+        const kernel_family f = family_of_name(isa);
+        if (std::find(seen.begin(), seen.end(), f) == seen.end()) {
+            seen.push_back(f);
+            out.push_back(isa);
+        }
+    }
+    return out;
+}
+
+std::string family_label(const options& o, const std::string& isa) {
+    std::string out = isa;
+    for (const auto& other : o.isas) {
+        if (other != isa && family_of_name(other) == family_of_name(isa)) {
+            out += ", " + other;
+        }
+    }
+    return out;
+}
+
+} // namespace kestrix::bench
