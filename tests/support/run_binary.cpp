@@ -6,7 +6,9 @@
 #include <sstream>
 #include <string>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -75,7 +77,8 @@ std::string temp_base() {
         dir = std::getenv("TEMP");
     }
     std::string base = dir ? dir : ".";
-    return base + "\\kx_e2e_" + std::to_string(counter++) + "_" + std::to_string(std::rand());
+    // Test programs run in parallel: the process id keeps their files apart.
+    return base + "\\kx_e2e_" + std::to_string(::_getpid()) + "_" + std::to_string(counter++);
 #else
     std::string base = dir ? dir : "/tmp";
     return base + "/kx_e2e_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
