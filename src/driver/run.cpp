@@ -50,7 +50,7 @@ run_hooks real_run_hooks() {
     h.coarse_now = coarse_timer_now;
     h.hwbot_compliant = is_hwbot_compliant;
     h.isa_support = [](std::string_view isa) { return check_isa_support(isa); };
-    h.variant_runnable = check_variant_runnable;
+    h.variant_runnable = [](std::string_view isa) { return check_variant_runnable(isa); };
     h.brand = [] { return read_cpu_brand(); };
     h.features = [] { return format_cpu_features(); };
     h.available_memory = available_physical_memory;

@@ -274,6 +274,11 @@ std::optional<std::string> check_isa_support(std::string_view isa, const cpu_fea
     if (!kind) {
         return fmt::format("unknown isa '{}'", isa);
     }
+    return check_isa_support(*kind, f);
+}
+
+std::optional<std::string> check_isa_support(isa_kind isa, const cpu_features& f) {
+    const std::optional<isa_kind> kind = isa;
     std::string out;
     const auto require = [&out](bool ok, std::string_view message) {
         if (!ok) {
@@ -334,6 +339,9 @@ cpu_vendor_info read_cpu_vendor_info() {
     return read_cpu_vendor_info(host_cpuid());
 }
 std::optional<std::string> check_isa_support(std::string_view isa) {
+    return check_isa_support(isa, detect_cpu_features());
+}
+std::optional<std::string> check_isa_support(isa_kind isa) {
     return check_isa_support(isa, detect_cpu_features());
 }
 

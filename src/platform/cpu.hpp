@@ -2,6 +2,8 @@
 // Processor identification: CPUID/XGETBV answers decoded into feature flags, the feature list,
 // brand string, vendor/family/model and the instruction-set support check.
 // Decoding is a pure function of a cpuid_source so recorded processors can be replayed.
+#include "platform/isa.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -60,6 +62,7 @@ cpu_features decode_cpu_features(const cpuid_source& cpu);
 std::string format_cpu_features(const cpu_features& f);
 std::string read_cpu_brand(const cpuid_source& cpu);
 cpu_vendor_info read_cpu_vendor_info(const cpuid_source& cpu);
+std::optional<std::string> check_isa_support(isa_kind isa, const cpu_features& f);
 std::optional<std::string> check_isa_support(std::string_view isa, const cpu_features& f);
 
 // The same, on the host processor (queried afresh on every call).
@@ -67,6 +70,7 @@ cpu_features detect_cpu_features();
 std::string format_cpu_features();
 std::string read_cpu_brand();
 cpu_vendor_info read_cpu_vendor_info();
+std::optional<std::string> check_isa_support(isa_kind isa);
 std::optional<std::string> check_isa_support(std::string_view isa);
 
 } // namespace kestrix

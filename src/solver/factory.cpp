@@ -89,24 +89,36 @@ solver_view view_solver(solver& s) {
     return v;
 }
 
+std::optional<workload_kind> parse_workload_name(std::string_view text) {
+    if (text == "standing_wave") {
+        return workload_kind::standing_wave;
+    }
+    if (text == "soft_gaussian") {
+        return workload_kind::soft_gaussian;
+    }
+    return std::nullopt;
+}
+
+std::unique_ptr<solver> make_solver(workload_kind workload, isa_kind isa,
+                                    std::uint32_t thread_index) {
+    const factory_row& row = row_of(isa);
+    return std::unique_ptr<solver>(workload == workload_kind::standing_wave
+                                       ? row.standing_wave(thread_index)
+                                       : row.soft_gaussian(thread_index));
+}
+
 std::unique_ptr<solver> make_solver(std::string_view workload, std::string_view isa,
                                     std::uint32_t thread_index) {
     const std::optional<isa_kind> kind = parse_isa_name(isa);
-    if (!kind) {
+    const std::optional<workload_kind> w = parse_workload_name(workload);
+    if (!kind || !w) {
         return nullptr;
     }
-    const factory_row& row = row_of(*kind);
-    if (workload == "standing_wave") {
-        return std::unique_ptr<solver>(row.standing_wave(thread_index));
-    }
-    if (workload == "soft_gaussian") {
-        return std::unique_ptr<solver>(row.soft_gaussian(thread_index));
-    }
-    return nullptr;
+    return make_solver(*w, *kind, thread_index);
 }
 
 bool is_known_workload(std::string_view workload) {
-    return make_solver(workload, "sse2", 0) != nullptr;
+    return parse_workload_name(workload).has_value();
 }
 
 namespace {
@@ -129,6 +141,12 @@ std::optional<std::string> check_variant_runnable_for(std::string_view isa, cons
     if (!kind) {
         return "unknown isa '" + std::string(isa) + "'";
     }
+    return check_variant_runnable_for(*kind, workload_kind::soft_gaussian, f);
+}
+
+std::optional<std::string> check_variant_runnable_for(isa_kind isa, workload_kind /*workload*/,
+                                                      const cpu_features& f) {
+    const std::optional<isa_kind> kind = isa;
     // What each family's compiled code executes, the system's register state included.
     std::vector<requirement> needs;
     const kernel_family family = family_of(*kind);
@@ -170,6 +188,10 @@ std::optional<std::string> check_variant_runnable_for(std::string_view isa, cons
 
 std::optional<std::string> check_variant_runnable(std::string_view isa) {
     return check_variant_runnable_for(isa, detect_cpu_features());
+}
+
+std::optional<std::string> check_variant_runnable(isa_kind isa, workload_kind workload) {
+    return check_variant_runnable_for(isa, workload, detect_cpu_features());
 }
 
 } // namespace kestrix
