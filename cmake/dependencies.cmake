@@ -1,8 +1,18 @@
 # Everything comes from Debian packages; nothing is downloaded.
 find_package(Threads REQUIRED)
 
+if(KESTRIX_PORTABLE AND NOT WIN32)
+  # Needs only the C library (and libudev, which Debian's libhwloc.a uses) at run time: hwloc
+  # from its static archive (the suffix makes pkg_check_modules pick libhwloc.a), libudev
+  # linked last on every link line, libstdc++ and libgcc static, {fmt} header-only below.
+  find_library(KX_UDEV_LIBRARY NAMES libudev.so.1 udev REQUIRED)
+  set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+  string(APPEND CMAKE_CXX_STANDARD_LIBRARIES " ${KX_UDEV_LIBRARY}")
+  add_link_options(-static-libgcc -static-libstdc++ -Wl,--as-needed)
+endif()
+
 add_library(kx_fmt INTERFACE)
-if(CMAKE_CROSSCOMPILING)
+if(CMAKE_CROSSCOMPILING OR KESTRIX_PORTABLE)
   # {fmt} header-only from the host's Debian headers, copied into the build tree so that no
   # host include directory is ever on the cross compiler's search path.
   set(KX_FMT_SRC /usr/include/fmt)
