@@ -202,6 +202,10 @@ std::vector<processor_record> processor_records() {
     if (hwloc_topology_init(&topology) != 0) {
         return {};
     }
+    // hwloc's x86 discovery would otherwise bind the thread to every processor in turn, the
+    // ones outside the allowed set included.
+    hwloc_topology_set_flags(topology, HWLOC_TOPOLOGY_FLAG_IS_THISSYSTEM |
+                                           HWLOC_TOPOLOGY_FLAG_RESTRICT_TO_CPUBINDING);
     std::vector<processor_record> records;
     if (hwloc_topology_load(topology) == 0 && restrict_to_start_affinity(topology)) {
         records = hwloc_processor_records(topology);
