@@ -180,12 +180,18 @@ std::vector<processor_record> processor_records() {
     // A process whose affinity was narrowed (start /affinity, a parent's mask) runs in one
     // group on the processors of its mask only.
     DWORD_PTR process_mask = 0, system_mask = 0;
-    USHORT group = 0, count = 1;
-    if (GetProcessAffinityMask(GetCurrentProcess(), &process_mask, &system_mask) != 0 &&
-        process_mask != 0 && process_mask != system_mask &&
-        GetProcessGroupAffinity(GetCurrentProcess(), &count, &group) != 0 && count == 1) {
-        records = restrict_records(std::move(records), group, process_mask);
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process_mask, &system_mask) == 0 ||
+        process_mask == 0 || process_mask == system_mask) {
+        return records;
     }
+    USHORT group = 0, count = 1;
+    if (GetProcessGroupAffinity(GetCurrentProcess(), &count, &group) == 0 || count != 1) {
+        if (GetActiveProcessorGroupCount() != 1) {
+            return records; // several groups and none known for sure: leave the list whole
+        }
+        group = 0;
+    }
+    records = restrict_records(std::move(records), group, process_mask);
     return records;
 }
 
