@@ -172,6 +172,7 @@ TEST(cgroup_memory, levels_and_values) {
         cgroup_levels(m, "/a/b/"),
         (std::vector<std::string>{"/sys/fs/cgroup/a/b", "/sys/fs/cgroup/a", "/sys/fs/cgroup"}));
     EXPECT_EQ(cgroup_levels(m, "/"), (std::vector<std::string>{"/sys/fs/cgroup"}));
+    EXPECT_EQ(cgroup_levels(m, "/../../other"), (std::vector<std::string>{"/sys/fs/cgroup"}));
     const cgroup_mount inner{2, "/kube/pod", "/cg"};
     EXPECT_EQ(cgroup_levels(inner, "/kube/pod/c1"), (std::vector<std::string>{"/cg/c1", "/cg"}));
     EXPECT_EQ(cgroup_levels(inner, "/kube/pod2"), (std::vector<std::string>{"/cg"}));
