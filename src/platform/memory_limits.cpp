@@ -185,6 +185,16 @@ std::optional<std::uint64_t> parse_cgroup_bytes(std::string_view text) {
     return value;
 }
 
+std::optional<std::uint64_t> cgroup_stat(std::string_view text, std::string_view name) {
+    for (std::string_view line : split(text, '\n')) {
+        if (line.size() > name.size() && line.substr(0, name.size()) == name &&
+            line[name.size()] == ' ') {
+            return parse_cgroup_bytes(line.substr(name.size() + 1));
+        }
+    }
+    return std::nullopt;
+}
+
 std::vector<memory_limit> cgroup_memory_limits(const file_reader& read) {
     std::vector<memory_limit> out;
     const std::optional<std::string> own = read("/proc/self/cgroup");
@@ -196,6 +206,8 @@ std::vector<memory_limit> cgroup_memory_limits(const file_reader& read) {
     for (const cgroup_membership& member : parse_proc_cgroup(*own)) {
         const char* limit_file = member.version == 2 ? "/memory.max" : "/memory.limit_in_bytes";
         const char* usage_file = member.version == 2 ? "/memory.current" : "/memory.usage_in_bytes";
+        // v1 counts the whole subtree under "total_"; v2 always does.
+        const char* cache_name = member.version == 2 ? "inactive_file" : "total_inactive_file";
         for (const cgroup_mount& mount : hierarchies) {
             if (mount.version != member.version) {
                 continue;
@@ -208,9 +220,12 @@ std::vector<memory_limit> cgroup_memory_limits(const file_reader& read) {
                 }
                 const auto limit = parse_cgroup_bytes(*limit_text);
                 const auto usage = parse_cgroup_bytes(*usage_text);
-                if (limit && usage) {
-                    out.push_back({*limit, *usage});
+                if (!limit || !usage) {
+                    continue;
                 }
+                const std::uint64_t cache =
+                    cgroup_stat(read(dir + "/memory.stat").value_or(""), cache_name).value_or(0);
+                out.push_back({*limit, *usage - std::min(*usage, cache)});
             }
         }
     }

@@ -55,12 +55,16 @@ std::vector<std::string> cgroup_levels(const cgroup_mount& mount, std::string_vi
 // nothing, as does anything malformed.
 std::optional<std::uint64_t> parse_cgroup_bytes(std::string_view text);
 
+// A named figure of a memory.stat file ("inactive_file 123"); nothing when absent or malformed.
+std::optional<std::uint64_t> cgroup_stat(std::string_view text, std::string_view name);
+
 // Reads a whole file; nothing when it cannot be read.
 using file_reader = std::function<std::optional<std::string>(const std::string& path)>;
 
 // The limits of every level of every memory hierarchy this process is in, read through read
 // (which sees /proc/self/cgroup, /proc/self/mountinfo and the cgroup files). Levels without
-// both files, without a limit or with garbage in them are left out.
+// both files, without a limit or with garbage in them are left out. The usage leaves out the
+// inactive file cache (memory.stat), which the kernel reclaims before it kills.
 std::vector<memory_limit> cgroup_memory_limits(const file_reader& read);
 
 // The directory of this process's own memory cgroup, with its version: the v1 memory
