@@ -5,6 +5,7 @@
 #include "console/output.hpp"
 #include "driver/config.hpp"
 #include "driver/harness.hpp"
+#include "driver/interrupt.hpp"
 #include "platform/isa.hpp"
 #include "platform/timer.hpp"
 #include "platform/topology.hpp"
@@ -101,7 +102,9 @@ int dispatch(int argc, char** argv) {
         print_timer_report();
         break;
     case program_mode::benchmark:
+        begin_interruptible();
         run_harness(cl.harness, kestrix_harness_context{cl.config, topology});
+        end_interruptible(); // an interrupted run ends here
         write_line(stream::out, "press enter to exit");
         std::getchar();
         break;

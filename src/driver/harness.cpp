@@ -1,5 +1,6 @@
 #include "driver/harness.hpp"
 
+#include "driver/interrupt.hpp"
 #include "driver/sweep.hpp"
 
 #include "console/output.hpp"
@@ -110,6 +111,9 @@ void execute_runs(harness_settings& settings) {
     for (auto& run : settings.runs) {
         run.scores.clear();
         for (std::uint32_t i = 0; i < settings.sub_runs; ++i) {
+            if (interrupt_noticed()) {
+                return;
+            }
             ++k;
             write_line(stream::out, "");
             write_line(stream::out, fmt::format("!!HARNESS!! run {}/{}", k, total));

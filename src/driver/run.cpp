@@ -1,6 +1,7 @@
 #include "driver/run.hpp"
 
 #include "driver/evaluate.hpp"
+#include "driver/interrupt.hpp"
 #include "driver/run_types.hpp"
 
 #include "console/output.hpp"
@@ -258,6 +259,9 @@ std::optional<double> run_benchmark_with(bench_config config, topology_cache& ca
                             config.bypass_timer_check,
                             config.threading};
     const run_state state = perform_run(params, count, hooks);
+    if (state.stopped && interrupt_noticed()) {
+        return std::nullopt; // no banner: the interrupt said why
+    }
     return evaluate_run(state, hooks.brand());
 }
 

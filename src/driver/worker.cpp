@@ -1,3 +1,4 @@
+#include "driver/interrupt.hpp"
 #include "driver/progress.hpp"
 #include "driver/run_types.hpp"
 
@@ -50,7 +51,7 @@ private:
         a_.stop.request_stop();
     }
 
-    bool stopped() const { return a_.stop.stop_requested(); }
+    bool stopped() const { return stop_or_interrupt(a_.stop); }
 
     void body() {
         const run_params& p = a_.params;

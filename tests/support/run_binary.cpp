@@ -9,6 +9,8 @@
 #ifdef _WIN32
 #include <process.h>
 #else
+#include <csignal>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -85,6 +87,18 @@ std::string temp_base() {
 #endif
 }
 
+#ifndef _WIN32
+// A wait status as the result records it.
+void decode_status(int status, process_result& r) {
+    if (WIFEXITED(status)) {
+        r.exit_code = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        r.signaled = true;
+        r.exit_code = WTERMSIG(status);
+    }
+}
+#endif
+
 } // namespace
 
 std::string kestrix_path() {
@@ -122,12 +136,7 @@ process_result run_kestrix(const std::vector<std::string>& args, const run_optio
 #ifdef _WIN32
     r.exit_code = status;
 #else
-    if (WIFEXITED(status)) {
-        r.exit_code = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        r.signaled = true;
-        r.exit_code = WTERMSIG(status);
-    }
+    decode_status(status, r);
     // sh reports a child killed by a signal as 128 + signal.
     if (!r.signaled && r.exit_code > 128 && r.exit_code < 128 + 65) {
         r.signaled = true;
@@ -141,5 +150,79 @@ process_result run_kestrix(const std::vector<std::string>& args, const run_optio
     std::remove(err_path.c_str());
     return r;
 }
+
+#ifndef _WIN32
+started_kestrix::started_kestrix(const std::vector<std::string>& args, const spawn_options& opt) {
+    const std::string base = temp_base();
+    out_path_ = base + ".out";
+    err_path_ = base + ".err";
+    std::vector<std::string> words = opt.prefix;
+    words.push_back(kestrix_path());
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words) {
+        argv.push_back(w.data());
+    }
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    pid_ = fork();
+    if (pid_ != 0) {
+        return;
+    }
+    // The child: only system calls from here to exec.
+    if (!opt.cgroup_procs.empty()) {
+        const int fd = open(opt.cgroup_procs.c_str(), O_WRONLY);
+        const std::string self = std::to_string(getpid());
+        if (fd < 0 || write(fd, self.data(), self.size()) != static_cast<ssize_t>(self.size())) {
+            _exit(126);
+        }
+        close(fd);
+    }
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+        _exit(126);
+    }
+    execvp(argv[0], argv.data());
+    _exit(127);
+}
+
+started_kestrix::~started_kestrix() {
+    if (pid_ > 0 && !reaped_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status_, 0);
+    }
+    std::remove(out_path_.c_str());
+    std::remove(err_path_.c_str());
+}
+
+bool started_kestrix::running() {
+    if (pid_ <= 0 || reaped_) {
+        return false;
+    }
+    if (waitpid(pid_, &status_, WNOHANG) == pid_) {
+        reaped_ = true;
+    }
+    return !reaped_;
+}
+
+std::string started_kestrix::out_so_far() const {
+    return read_file(out_path_);
+}
+
+process_result started_kestrix::finish() {
+    if (pid_ > 0 && !reaped_ && waitpid(pid_, &status_, 0) == pid_) {
+        reaped_ = true;
+    }
+    process_result r;
+    if (reaped_) {
+        decode_status(status_, r);
+    }
+    r.out = read_file(out_path_);
+    r.err = read_file(err_path_);
+    return r;
+}
+#endif
 
 } // namespace kestrix::test

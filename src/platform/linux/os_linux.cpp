@@ -1,43 +1,136 @@
 // The Linux backend of the platform interface.
+#include "platform/interrupt.hpp"
 #include "platform/linux/hwloc_records.hpp"
 #include "platform/linux/meminfo.hpp"
 #include "platform/memory.hpp"
+#include "platform/memory_limits.hpp"
 #include "platform/os.hpp"
 #include "platform/timer.hpp"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <pthread.h>
 #include <sched.h>
 #include <string>
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace kestrix {
 
 namespace {
 
-std::string read_meminfo() {
-    std::string text;
-    std::FILE* f = std::fopen("/proc/meminfo", "r");
+std::optional<std::string> read_file(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "r");
     if (f == nullptr) {
-        return text;
+        return std::nullopt;
     }
+    std::string text;
     char buffer[4096];
     std::size_t n = 0;
     while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
         text.append(buffer, n);
     }
+    const bool failed = std::ferror(f) != 0;
     std::fclose(f);
+    if (failed) {
+        return std::nullopt;
+    }
     return text;
 }
 
-void* raw_aligned(std::uint64_t size) {
-    void* p = nullptr;
-    if (posix_memalign(&p, 64, static_cast<std::size_t>(size)) != 0) {
+std::string read_meminfo() {
+    return read_file("/proc/meminfo").value_or(std::string());
+}
+
+std::uint64_t page_size() {
+    static const std::uint64_t size = [] {
+        const long n = sysconf(_SC_PAGESIZE);
+        return n > 0 ? static_cast<std::uint64_t>(n) : std::uint64_t{4096};
+    }();
+    return size;
+}
+
+std::size_t page_rounded(std::uint64_t size) {
+    const std::uint64_t page = page_size();
+    const std::uint64_t blocks = size == 0 ? 1 : (size - 1) / page + 1;
+    return static_cast<std::size_t>(blocks * page);
+}
+
+// Field blocks are whole pages of their own, marked for small pages: under a transparent
+// huge-page policy of "always" they would otherwise land in huge pages on some systems and not
+// on others, and scores would depend on the distribution. Page alignment keeps the 64-byte
+// promise.
+void* raw_small_pages(std::uint64_t size) {
+    if (size > SIZE_MAX - page_size()) {
         return nullptr;
     }
+    const std::size_t length = page_rounded(size);
+    void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) {
+        return nullptr;
+    }
+    madvise(p, length, MADV_NOHUGEPAGE); // a kernel without huge pages refuses: nothing to do
     return p;
+}
+
+// The processors this process may run on, as it started: the workers pin the main thread
+// later, and a topology detected after that must not shrink to the pinned processor.
+std::vector<unsigned> read_start_affinity() {
+    std::vector<unsigned> cpus;
+    for (std::size_t n = 1024; n <= 1024 * 1024; n *= 2) {
+        cpu_set_t* set = CPU_ALLOC(n);
+        if (set == nullptr) {
+            return cpus;
+        }
+        const std::size_t bytes = CPU_ALLOC_SIZE(n);
+        CPU_ZERO_S(bytes, set);
+        if (sched_getaffinity(0, bytes, set) == 0) {
+            for (std::size_t cpu = 0; cpu < n; ++cpu) {
+                if (CPU_ISSET_S(cpu, bytes, set)) {
+                    cpus.push_back(static_cast<unsigned>(cpu));
+                }
+            }
+            CPU_FREE(set);
+            return cpus;
+        }
+        CPU_FREE(set);
+        if (errno != EINVAL) {
+            return cpus;
+        }
+    }
+    return cpus;
+}
+
+const std::vector<unsigned>& start_affinity() {
+    static const std::vector<unsigned> cpus = read_start_affinity();
+    return cpus;
+}
+
+// Read while the process is still single-threaded and unpinned.
+[[maybe_unused]] const std::vector<unsigned>& start_affinity_at_load = start_affinity();
+
+// Restricts a loaded topology to the start affinity; false when hwloc lost the topology.
+bool restrict_to_start_affinity(hwloc_topology_t topology) {
+    const std::vector<unsigned>& cpus = start_affinity();
+    if (cpus.empty()) {
+        return true; // unknown: the whole machine
+    }
+    hwloc_bitmap_t set = hwloc_bitmap_alloc();
+    if (set == nullptr) {
+        return true;
+    }
+    for (unsigned cpu : cpus) {
+        hwloc_bitmap_set(set, cpu);
+    }
+    const int rc = hwloc_topology_restrict(topology, set, 0);
+    const int error = errno;
+    hwloc_bitmap_free(set);
+    // EINVAL leaves the topology as it was; ENOMEM takes it away.
+    return rc == 0 || error != ENOMEM;
 }
 
 void* raw_huge(std::uint64_t size) {
@@ -57,6 +150,17 @@ allocation_ledger& huge_ledger() {
     static allocation_ledger ledger;
     return ledger;
 }
+
+// Sets the flag; a second interrupt takes the signal's default action at once (the signal is
+// blocked while its handler runs, so the raised one arrives as the handler returns).
+extern "C" void on_interrupt_signal(int signal_number) {
+    if (record_interrupt(signal_number)) {
+        std::signal(signal_number, SIG_DFL);
+        std::raise(signal_number);
+    }
+}
+
+constexpr int interrupt_signals[] = {SIGINT, SIGTERM};
 
 } // namespace
 
@@ -98,8 +202,12 @@ std::vector<processor_record> processor_records() {
     if (hwloc_topology_init(&topology) != 0) {
         return {};
     }
+    // hwloc's x86 discovery would otherwise bind the thread to every processor in turn, the
+    // ones outside the allowed set included.
+    hwloc_topology_set_flags(topology, HWLOC_TOPOLOGY_FLAG_IS_THISSYSTEM |
+                                           HWLOC_TOPOLOGY_FLAG_RESTRICT_TO_CPUBINDING);
     std::vector<processor_record> records;
-    if (hwloc_topology_load(topology) == 0) {
+    if (hwloc_topology_load(topology) == 0 && restrict_to_start_affinity(topology)) {
         records = hwloc_processor_records(topology);
     }
     hwloc_topology_destroy(topology);
@@ -119,17 +227,24 @@ void pin_current_thread(std::uint16_t group, std::uint32_t processor) {
     CPU_FREE(set);
 }
 
+// In a container the memory cgroup's limit, not the host's free memory, is what the kernel
+// enforces (by killing).
 std::uint64_t available_physical_memory() {
-    return meminfo_bytes(read_meminfo(), "MemAvailable").value_or(0);
+    const std::uint64_t system = meminfo_bytes(read_meminfo(), "MemAvailable").value_or(0);
+    return limited_available(system, memory_headroom(cgroup_memory_limits(read_file)));
 }
 
 void* aligned_allocate(std::uint64_t size) {
-    return field_ledger().allocate(size, &kestrix::available_physical_memory, raw_aligned);
+    // A recorded size of 0 would read as an unknown block on release.
+    return field_ledger().allocate(size == 0 ? 1 : size, &kestrix::available_physical_memory,
+                                   raw_small_pages);
 }
 
 void aligned_release(void* p) {
-    field_ledger().release(p);
-    std::free(p);
+    const std::uint64_t size = field_ledger().release(p);
+    if (size != 0) {
+        munmap(p, page_rounded(size));
+    }
 }
 
 std::uint64_t prepare_large_pages() {
@@ -145,6 +260,33 @@ void large_page_unmap(void* p) {
     if (size != 0) {
         munmap(p, static_cast<std::size_t>(size));
     }
+}
+
+void install_interrupt_handlers() {
+    struct sigaction action {};
+    action.sa_handler = on_interrupt_signal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int signal_number : interrupt_signals) {
+        sigaction(signal_number, &action, nullptr);
+    }
+}
+
+void remove_interrupt_handlers() {
+    for (int signal_number : interrupt_signals) {
+        std::signal(signal_number, SIG_DFL);
+    }
+}
+
+void end_as_interrupted(int number) {
+    std::fflush(nullptr);
+    std::signal(number, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, number);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    std::raise(number);
+    _exit(128 + number); // not reached for a signal whose default action ends the process
 }
 
 } // namespace os
