@@ -16,8 +16,13 @@ endif()
 # KX_APX_CXX / KX_APX_CXX_FLAGS are empty when the stand-in (g++, fma target) is built instead.
 set(KX_APX_CXX "")
 set(KX_APX_CXX_FLAGS "")
+option(KESTRIX_APX_CLANG "Compile the fma-apx kernels for APX with clang 19 where it is found" ON)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  find_program(KX_CLANG19 NAMES clang++-19)
+  if(KESTRIX_APX_CLANG)
+    find_program(KX_CLANG19 NAMES clang++-19)
+  else()
+    set(KX_CLANG19 "")
+  endif()
   find_program(KX_LLVM_OBJDUMP NAMES llvm-objdump-19)
   set(kx_apx_target_flags)
   if(WIN32)
@@ -59,8 +64,9 @@ if(KX_APX_CXX)
   list(JOIN KX_APX_CXX_FLAGS " " kx_flags_text)
   message(STATUS "fma-apx variant: kernels compiled for APX by ${KX_APX_CXX} ${kx_flags_text}")
 else()
-  message(STATUS "fma-apx variant: clang++-19 with APX not available, so its kernels are "
-                 "compiled by ${CMAKE_CXX_COMPILER} for the fma target (no APX code generation)")
+  message(STATUS "fma-apx variant: clang++-19 with APX not available or not chosen, so its "
+                 "kernels are compiled by ${CMAKE_CXX_COMPILER} for the fma target "
+                 "(no APX code generation)")
 endif()
 
 # The variant table's units as the disassembly guard reads them, one line each:
