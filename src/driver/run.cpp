@@ -51,7 +51,11 @@ run_hooks real_run_hooks() {
     h.coarse_now = coarse_timer_now;
     h.hwbot_compliant = is_hwbot_compliant;
     h.isa_support = [](std::string_view isa) { return check_isa_support(isa); };
-    h.variant_runnable = [](std::string_view isa) { return check_variant_runnable(isa); };
+    h.variant_runnable = [](std::string_view isa, std::string_view workload) {
+        const std::optional<isa_kind> kind = parse_isa_name(isa);
+        const std::optional<workload_kind> w = parse_workload_name(workload);
+        return kind && w ? check_variant_runnable(*kind, *w) : check_variant_runnable(isa);
+    };
     h.brand = [] { return read_cpu_brand(); };
     h.features = [] { return format_cpu_features(); };
     h.available_memory = available_physical_memory;
@@ -124,7 +128,7 @@ run_state perform_run(const run_params& p, std::uint32_t count, const run_hooks&
         }
     }
     // Going on past a failed check must never execute instructions the processor lacks.
-    if (auto reason = hooks.variant_runnable(p.isa)) {
+    if (auto reason = hooks.variant_runnable(p.isa, p.workload)) {
         stop_message(fmt::format("the {} solver cannot execute on this processor: {}; aborting",
                                  p.isa, *reason));
         return state;

@@ -34,7 +34,8 @@ struct run_hooks {
     std::function<std::uint64_t()> coarse_now;
     std::function<bool(const fast_timer&)> hwbot_compliant;
     std::function<std::optional<std::string>(std::string_view isa)> isa_support;
-    std::function<std::optional<std::string>(std::string_view isa)> variant_runnable;
+    std::function<std::optional<std::string>(std::string_view isa, std::string_view workload)>
+        variant_runnable;
     std::function<std::string()> brand;
     std::function<std::string()> features;
     std::function<std::uint64_t()> available_memory;

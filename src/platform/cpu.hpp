@@ -49,6 +49,24 @@ struct cpu_features {
     bool os_apx_state = false; // XCR0 bit 19
 };
 
+// What compiled code can need of the processor and the system, one bit each, in the order the
+// run check names them.
+enum cpu_need : std::uint32_t {
+    need_avx_state = 1u << 0, // XCR0 bits 1-2
+    need_avx = 1u << 1,
+    need_avx2 = 1u << 2,
+    need_fma = 1u << 3,
+    need_apx_state = 1u << 4, // XCR0 bit 19
+    need_apx = 1u << 5,
+    need_avx512_state = 1u << 6, // XCR0 bits 1-2 and 5-7
+    need_avx512f = 1u << 7,
+    need_avx512vl = 1u << 8,
+};
+using cpu_needs = std::uint32_t;
+
+// The needs these facts lack, named and comma-separated ("AVX2, FMA"); empty when none.
+std::string missing_cpu_needs(cpu_needs needs, const cpu_features& f);
+
 enum class cpu_vendor : std::uint8_t { intel = 0, amd = 1, other = 2 };
 
 struct cpu_vendor_info {

@@ -1,6 +1,7 @@
 #pragma once
-// The nine instruction-set variants and their --isa names.
+// The instruction-set variants and their --isa names (listed once, in isa.def).
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -8,21 +9,20 @@
 namespace kestrix {
 
 enum class isa_kind : std::uint8_t {
-    sse2,
-    avx,
-    avx2,
-    fma,
-    fma_apx,
-    avx512f,
-    avx512vl,
-    avx10_2_256,
-    avx10_2_512,
+#define KX_ISA(id, name) id,
+#include "platform/isa.def"
+#undef KX_ISA
 };
 
-inline constexpr std::array<std::string_view, 9> isa_names = {
-    "sse2", "avx", "avx2", "fma", "fma-apx", "avx512f", "avx512vl", "avx10-2-256", "avx10-2-512"};
+inline constexpr std::array isa_names = {
+#define KX_ISA(id, name) std::string_view(name),
+#include "platform/isa.def"
+#undef KX_ISA
+};
 
-// Exact, case-sensitive comparison with the nine names.
+inline constexpr std::size_t isa_count = isa_names.size();
+
+// Exact, case-sensitive comparison with the names.
 std::optional<isa_kind> parse_isa_name(std::string_view text);
 bool is_valid_isa_name(std::string_view text);
 

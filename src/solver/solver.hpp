@@ -21,13 +21,10 @@ struct field_params {
 
 enum class workload_kind : std::uint8_t { standing_wave, soft_gaussian };
 
+// The kernel families of the variant table (variants/variants.def), in its order.
 enum class kernel_family : std::uint8_t {
-    scalar_sse2,
-    scalar_avx,
-    fma256,
-    fma256_apx,
-    avx512_512,
-    avx512_256,
+#define KX_FAMILY(ns) ns,
+#include "solver/variants/variants.def"
 };
 
 class solver {

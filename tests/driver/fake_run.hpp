@@ -119,7 +119,9 @@ inline run_hooks fake_hooks(fake_script& s, int count) {
     h.coarse_now = [] { return static_cast<std::uint64_t>(fake_coarse_ms); };
     h.hwbot_compliant = [](const fast_timer&) { return true; };
     h.isa_support = [](std::string_view) { return std::optional<std::string>(); };
-    h.variant_runnable = [](std::string_view) { return std::optional<std::string>(); };
+    h.variant_runnable = [](std::string_view, std::string_view) {
+        return std::optional<std::string>();
+    };
     h.brand = [] { return std::string("Test CPU @ 1.00GHz"); };
     h.features = [] { return std::string("features: sse2"); };
     h.available_memory = [] { return std::uint64_t{0}; };

@@ -340,7 +340,7 @@ TEST_P(run_precheck_test, checks_before_the_workers) {
     run_hooks hooks = fake_hooks(s, 1);
     hooks.hwbot_compliant = [&](const fast_timer&) { return c.compliant; };
     hooks.isa_support = [&](std::string_view) { return c.isa_reasons; };
-    hooks.variant_runnable = [&](std::string_view) { return c.not_runnable; };
+    hooks.variant_runnable = [&](std::string_view, std::string_view) { return c.not_runnable; };
     test::fake_fast_ms = c.fast_now_ms;
     test::fake_coarse_ms = c.coarse_now_ms;
     bench_config cfg = short_config(1);

@@ -87,6 +87,15 @@ std::vector<recorded_case> recorded_cases() {
          {{"fma-apx", no_apx},
           {"avx10-2-256", no_avx10 + no_256},
           {"avx10-2-512", no_avx10 + no_512}}},
+        // AVX-512 foundation without the 256-bit forms: avx512vl is refused, avx512f is not.
+        {"knights_landing",
+         test::knights_landing,
+         "MMX SSE SSE2 SSE3 SSSE3 SSE4.1 SSE4.2 POPCNT AES FMA RDRAND BMI1 BMI2 LZCNT AVX AVX2 "
+         "AVX512F AVX512PF AVX512ER AVX512CD",
+         {{"fma-apx", no_apx},
+          {"avx512vl", no_512vl},
+          {"avx10-2-256", no_avx10 + no_256},
+          {"avx10-2-512", no_avx10 + no_512}}},
         // AVX10.2 replaces the AVX-512 names, which are still usable through their flags.
         {"avx10_2_512",
          test::avx10_2_512,
@@ -185,6 +194,7 @@ TEST(RecordedProcessors, SystemStateFlags) {
         {"pentium4", test::pentium4(), false, false, false},
         {"alder_lake", test::alder_lake(), true, false, false},
         {"sapphire_rapids", test::sapphire_rapids(), true, true, false},
+        {"knights_landing", test::knights_landing(), true, true, false},
         {"avx10_2_512", test::avx10_2_512(), true, true, true},
         {"apx_state_without_osxsave", without_osxsave(test::avx10_2_512()), false, false, false},
     };

@@ -49,6 +49,19 @@ inline fake_cpu sapphire_rapids() {
     return c;
 }
 
+// Xeon Phi 7250 (Knights Landing): AVX-512 F, CD, ER and PF without VL, DQ or BW.
+inline fake_cpu knights_landing() {
+    fake_cpu c;
+    c.set(0, 0, {0xD, 0x756E6547, 0x6C65746E, 0x49656E69})
+        .set(1, 0, {0x00050671, 0x00400800, 0x7FF8F3BF, 0xBFEBFBFF})
+        .set(7, 0, {0x0, 0x1C0D03AB, 0x00000001, 0x00000000})
+        .set(0x80000000u, 0, {0x80000008u, 0, 0, 0})
+        .set(0x80000001u, 0, {0, 0, 0x00000121, 0x2C100800})
+        .brand("Intel(R) Xeon Phi(TM) CPU 7250 @ 1.40GHz");
+    c.xcr0 = 0xE7;
+    return c;
+}
+
 // Ryzen 9 7950X (Zen 4): AVX-512 at the family 0xF / extended family 0xA encoding.
 inline fake_cpu zen4() {
     fake_cpu c;

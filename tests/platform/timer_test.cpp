@@ -29,6 +29,10 @@ TEST(TimerClassification, FrequencyTable) {
         {143181800, true, 143181800, timer_source::hpet},
         {143100001, false, 0, timer_source::hpet},
         {143299999, false, 0, timer_source::hpet},
+        // just outside the window a counter this fast is the TSC
+        {143100000, true, 0, timer_source::itsc},
+        {143300000, false, 0, timer_source::tsc},
+        {143100000, true, 143100000, timer_source::itsc},
         // 10 MHz is the system's virtualised counter: TSC-backed by rule
         {10000000, true, 0, timer_source::itsc},
         {10000000, false, 3600000000, timer_source::tsc},

@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Guards against the multi-ISA link hazard by reading the machine code.
 
-Usage: check_isa_disasm.py OBJDUMP NM BINARY [VARIANT_OBJECT...]
+Usage: check_isa_disasm.py UNITS OBJDUMP NM BINARY [VARIANT_OBJECT...]
+           [--apx LLVM_OBJDUMP APX_OBJECT]
        check_isa_disasm.py --self-test
+
+UNITS is the variant table's list of units as the build writes it (variant_units.txt: one
+line per unit namespace, its widest vector register in bits and what its code needs).
 
 1. In BINARY, no function outside the variant namespaces holds a VEX or EVEX encoded
    instruction or a mask-register instruction, and every variant function stays within its
@@ -10,25 +14,45 @@ Usage: check_isa_disasm.py OBJDUMP NM BINARY [VARIANT_OBJECT...]
    values: the energy measures, checks and source injection are scalar and never fused.
 2. In each VARIANT_OBJECT, no weak function symbol holds such an instruction: the linker keeps
    one copy of a weak function, and a wide copy would then serve baseline callers too.
+3. With --apx: APX_OBJECT (the fma-apx kernels built for APX; binutils cannot decode APX, so
+   LLVM_OBJDUMP reads it) holds APX encodings (REX2 prefix, extended registers r16-r31,
+   push2/pop2, new-data-destination and other promoted forms), stays within its unit's limits
+   otherwise, and defines no weak symbol; in BINARY, APX code appears in that object's
+   functions and nowhere else.
 """
 import re
 import subprocess
 import sys
 
-# Variant namespace -> what its code may contain.
-LIMITS = {
-    "scalar_sse2": dict(vex=False, evex=False, fma=False, ymm=False, zmm=False, avx2=False),
-    "scalar_avx": dict(vex=True, evex=False, fma=False, ymm=True, zmm=False, avx2=False),
-    "avx2": dict(vex=True, evex=False, fma=False, ymm=True, zmm=False, avx2=True),
-    "fma256": dict(vex=True, evex=False, fma=True, ymm=True, zmm=False, avx2=True),
-    "fma256_apx": dict(vex=True, evex=False, fma=True, ymm=True, zmm=False, avx2=True),
-    "avx512_256": dict(vex=True, evex=True, fma=True, ymm=True, zmm=False, avx2=True),
-    "avx512_512": dict(vex=True, evex=True, fma=True, ymm=True, zmm=True, avx2=True),
-}
-BASELINE = dict(vex=False, evex=False, fma=False, ymm=False, zmm=False, avx2=False)
+
+
+def read_units(text):
+    """Variant namespace -> what its code may contain, from the build's list of units."""
+    limits = {}
+    for line in text.splitlines():
+        fields = line.split()
+        if not fields:
+            continue
+        ns, width, needs = fields[0], int(fields[1]), set(fields[2:])
+        limits[ns] = dict(vex="avx" in needs, evex="avx512f" in needs, fma="fma" in needs,
+                          ymm="avx" in needs and width >= 256, zmm=width >= 512,
+                          avx2="avx2" in needs, apx="apx" in needs)
+    return limits
+
+
+LIMITS = {}
+BASELINE = dict(vex=False, evex=False, fma=False, ymm=False, zmm=False, avx2=False, apx=False)
 
 LABEL = re.compile(r"^[0-9a-f]+ <(.+)>:$")
-VARIANT = re.compile(r"kestrix::(" + "|".join(LIMITS) + r")::")
+VARIANT = None  # kestrix::(one of the units)::, set once the units are known
+
+
+def set_units(limits):
+    global LIMITS, VARIANT
+    LIMITS = limits
+    VARIANT = re.compile(r"kestrix::(" + "|".join(sorted(limits, key=len, reverse=True)) +
+                         r")::")
+
 PREFIXES = {"26", "2e", "36", "3e", "64", "65", "67"}
 FMA = re.compile(r"^vf(n)?m(add|sub|addsub|subadd)")
 PACKED_ARITH = re.compile(r"^v?(add|sub|mul|div|min|max|sqrt|hadd|hsub|addsub)p[sd]$")
@@ -43,14 +67,26 @@ AVX2_ONLY = {"vpermpd", "vpermq", "vperm2i128", "vinserti128", "vextracti128", "
              "vpsrlvq", "vpsravd"}
 
 
+APX_REG = re.compile(r"%r(1[6-9]|2[0-9]|3[01])[dwb]?\b")
+APX_MNEMONIC = re.compile(r"^(push2p?|pop2p?|ccmp|ctest|cfcmov|jmpabs)")
+
+
 def classify(raw, asm):
     """The properties of one instruction: its encoding and what it touches."""
     b = raw.split()
     while b and b[0] in PREFIXES:
         b = b[1:]
     first = b[0] if b else ""
-    mnemonic = asm.split()[0] if asm.split() else ""
+    words = [w for w in asm.split() if not w.startswith("{")]
+    mnemonic = words[0] if words else ""
     props = set()
+    vector = re.search(r"%[xyz]mm|%k[0-7]", asm)
+    if (first == "d5" or APX_REG.search(asm) or APX_MNEMONIC.match(mnemonic) or
+            "{nf}" in asm or (first == "62" and not vector)):
+        # REX2, an extended register, a new instruction, or an EVEX-promoted legacy form.
+        props.add("apx")
+        if first in ("62", "d5") and not vector:
+            return props
     if first in ("c4", "c5") or mnemonic in BMI:
         props.add("vex")
     if first == "62" or MASK_OP.match(mnemonic) or re.search(r"%k[0-7]", asm):
@@ -92,9 +128,29 @@ def functions(listing):
         yield name, body
 
 
-def check_listing(listing, where):
+def llvm_functions(listing):
+    """The same for an llvm-objdump listing (raw bytes, a tab, the instruction)."""
+    name, body = None, []
+    insn = re.compile(r"^\s*[0-9a-f]+:\s+((?:[0-9a-f]{2} )+)\s*\t(.*)$")
+    for line in listing.splitlines():
+        m = LABEL.match(line)
+        if m:
+            if name is not None:
+                yield name, body
+            name, body = m.group(1), []
+            continue
+        m = insn.match(line)
+        if name is not None and m:
+            body.append((m.group(1), " ".join(m.group(2).split())))
+    if name is not None:
+        yield name, body
+
+
+def check_listing(listing, where, skip=frozenset(), reader=None):
     faults = []
-    for name, body in functions(listing):
+    for name, body in (reader or functions)(listing):
+        if name in skip:
+            continue
         m = VARIANT.search(name)
         limits = dict(LIMITS[m.group(1)] if m else BASELINE)
         # Baseline code of the other rooms may be vectorised; variant code only in the kernels
@@ -127,20 +183,68 @@ def check_weak(listing, weak_names, where):
     return faults
 
 
+def apx_functions(listing):
+    """The functions of a listing that hold APX code."""
+    found = set()
+    for name, body in llvm_functions(listing):
+        if any("apx" in classify(raw, asm) for raw, asm in body):
+            found.add(name)
+    return found
+
+
+def check_apx(object_listing, object_weak, binary_listing, where_object, where_binary):
+    faults = check_listing(object_listing, where_object, reader=llvm_functions)
+    names = {name for name, _ in llvm_functions(object_listing)}
+    with_apx = apx_functions(object_listing)
+    if not with_apx:
+        faults.append(f"{where_object}: no APX instruction in the APX unit")
+    for name in sorted(object_weak):
+        faults.append(f"{where_object}: weak symbol {name} in the APX unit")
+    in_binary = apx_functions(binary_listing)
+    for name in sorted(in_binary - names):
+        faults.append(f"{where_binary}: APX code outside the APX unit: {name}")
+    if not with_apx & in_binary:
+        faults.append(f"{where_binary}: the APX unit's code is not in the binary")
+    return faults
+
+
 def run(tool, *args):
     return subprocess.run([tool, *args], check=True, capture_output=True, text=True).stdout
+
+
+def weak_symbols(nm, obj):
+    weak = set()
+    for line in run(nm, "-C", "--defined-only", obj).splitlines():
+        fields = line.split(" ", 2)
+        if len(fields) == 3 and fields[1] in ("W", "V", "u"):
+            weak.add(fields[2])
+    return weak
 
 
 def main(argv):
     if argv[1:] == ["--self-test"]:
         return self_test()
-    if len(argv) < 4:
+    args = argv[1:]
+    apx = None
+    if "--apx" in args:
+        at = args.index("--apx")
+        apx = args[at + 1:at + 3]
+        args = args[:at] + args[at + 3:]
+    if len(args) < 4 or (apx is not None and len(apx) != 2):
         print(__doc__, file=sys.stderr)
         return 2
-    objdump, nm, binary, objects = argv[1], argv[2], argv[3], argv[4:]
-    faults = check_listing(run(objdump, "-d", "-C", "--insn-width=16", binary), binary)
+    with open(args[0]) as f:
+        set_units(read_units(f.read()))
+    objdump, nm, binary, objects = args[1], args[2], args[3], args[4:]
+    skip = set()
+    if apx:
+        llvm_objdump, apx_object = apx
+        apx_listing = run(llvm_objdump, "-d", "-C", apx_object)
+        skip = {name for name, _ in llvm_functions(apx_listing)}
+    listing = run(objdump, "-d", "-C", "--insn-width=16", binary)
+    faults = check_listing(listing, binary, skip)
     seen = set()
-    for name, _ in functions(run(objdump, "-d", "-C", "--insn-width=16", binary)):
+    for name, _ in functions(listing):
         m = VARIANT.search(name)
         if m:
             seen.add(m.group(1))
@@ -148,12 +252,11 @@ def main(argv):
         if family not in seen:
             faults.append(f"{binary}: no code of variant namespace {family} found")
     for obj in objects:
-        weak = set()
-        for line in run(nm, "-C", "--defined-only", obj).splitlines():
-            fields = line.split(" ", 2)
-            if len(fields) == 3 and fields[1] in ("W", "V"):
-                weak.add(fields[2])
+        weak = weak_symbols(nm, obj)
         faults += check_weak(run(objdump, "-d", "-C", "--insn-width=16", obj), weak, obj)
+    if apx:
+        faults += check_apx(apx_listing, weak_symbols(nm, apx_object),
+                            run(llvm_objdump, "-d", "-C", binary), apx_object, binary)
     for f in faults:
         print(f)
     print(f"{len(faults)} fault(s)")
@@ -162,6 +265,11 @@ def main(argv):
 
 def self_test():
     """The checker itself must catch each kind of fault."""
+    set_units(read_units("scalar_sse2 128\nscalar_avx 256 avx_state avx\n"
+                         "avx2 256 avx_state avx avx2\nfma256 256 avx_state avx avx2 fma\n"
+                         "fma256_apx 256 avx_state avx avx2 fma apx_state apx\n"
+                         "avx512_256 256 avx_state avx avx2 fma avx512_state avx512f avx512vl\n"
+                         "avx512_512 512 avx_state avx avx2 fma avx512_state avx512f\n"))
     def listing(name, *insns):
         lines = [f"0000000000001000 <{name}>:"]
         for raw, asm in insns:
@@ -211,6 +319,41 @@ def self_test():
     if check_weak(weak, set(), "case"):
         failed += 1
         print("self-test: a strong function was taken for a weak one")
+    def llvm_listing(*functions_):
+        lines = []
+        for name, insns in functions_:
+            lines.append(f"0000000000001000 <{name}>:")
+            for raw, asm in insns:
+                lines.append(f"    1000: {raw} \t{asm}")
+        return "\n".join(lines) + "\n"
+
+    ndd = ("62 54 bc 1c 01 c8", "{nf}\taddq\t%rcx, %r8, %rdx")
+    rex2 = ("d5 19 01 c8", "addq\t%r9, %r16")
+    push2 = ("62 f4 64 18 ff f6", "push2p\t%r14, %rbx")
+    llvm_fma = ("c4 e2 f5 a8 c2", "vfmadd213pd\t%ymm2, %ymm1, %ymm0")
+    kernel = "kestrix::fma256_apx::update_h(kestrix::field_grid&)"
+    energy = "kestrix::fma256_apx::total_energy(kestrix::field_grid const&)"
+    apx_unit = llvm_listing((kernel, [ndd, llvm_fma]), (energy, [rex2, push2]))
+    apx_cases = [
+        (apx_unit, set(), apx_unit, 0),
+        (apx_unit, {"std::string::_M_create()"}, apx_unit, 1),
+        (llvm_listing((kernel, [llvm_fma])), set(), llvm_listing((kernel, [llvm_fma])), 2),
+        (apx_unit, set(), apx_unit + llvm_listing(("kestrix::run()", [rex2])), 1),
+        (apx_unit, set(), llvm_listing((kernel, [llvm_fma])), 1),
+        (llvm_listing((kernel, [ndd, ("62 f1 fd 48 10 06", "vmovupd\t(%rsi), %zmm0")])), set(),
+         None, 1),
+        (llvm_listing((energy, [rex2, llvm_fma])), set(), None, 1),
+    ]
+    for obj, weak, binary, want in apx_cases:
+        binary = obj if binary is None else binary
+        got = len(check_apx(obj, weak, binary, "object", "binary"))
+        if got != want:
+            failed += 1
+            print(f"self-test: APX check wants {want} fault(s), got {got}:\n{obj}\n{binary}")
+    if check_listing(llvm_listing(("kestrix::fma256::update_h(kestrix::field_grid&)", [ndd])),
+                     "case", reader=llvm_functions) == []:
+        failed += 1
+        print("self-test: APX code in the fma family went unnoticed")
     print("self-test " + ("failed" if failed else "passed"))
     return 1 if failed else 0
 

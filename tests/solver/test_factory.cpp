@@ -1,5 +1,6 @@
 // The factory table, class identity, field storage and the variant run check.
 #include "platform/cpu.hpp"
+#include "solver/family_table.hpp"
 #include "solver_test_support.hpp"
 
 #include <cmath>
@@ -185,45 +186,65 @@ TEST(variant_run_check, requires_everything_the_compiled_code_uses) {
     fma_without_system_state.avx = false;
     fma_without_system_state.avx2 = false;
 
+    cpu_features apx_without_system_state = haswell;
+    apx_without_system_state.apx = true;
+    cpu_features apx_machine = apx_without_system_state;
+    apx_machine.os_apx_state = true;
+    // What an APX build of the fma-apx kernels adds; the stand-in needs what fma needs.
+    const bool apx_build = apx_codegen_needs != 0;
+    const char* const apx_missing = apx_build ? "its code needs APX register state, APX" : nullptr;
+
+    constexpr workload_kind sw = workload_kind::standing_wave;
+    constexpr workload_kind sg = workload_kind::soft_gaussian;
     struct row {
         const cpu_features* cpu;
         std::string_view isa;
+        workload_kind workload;
         const char* reason; // nullptr: runnable
     };
     const row rows[] = {
-        {&westmere, "sse2", nullptr},
-        {&westmere, "avx", "its code needs AVX register state, AVX"},
-        {&westmere, "fma",
-         "its code needs AVX register state, AVX, "
-         "AVX2, FMA"},
-        {&sandy_bridge, "avx", nullptr},
-        {&sandy_bridge, "avx2", "its code needs AVX2"},
-        {&sandy_bridge, "fma", "its code needs AVX2, FMA"},
-        {&haswell, "avx2", nullptr},
-        {&haswell, "fma", nullptr},
-        {&haswell, "fma-apx", nullptr},
-        {&haswell, "avx512f",
-         "its code needs AVX-512 register "
-         "state, AVX512F"},
-        {&fma_without_system_state, "fma",
-         "its code needs AVX register state, AVX, "
-         "AVX2"},
-        {&knights_landing, "avx512f", nullptr},
-        {&knights_landing, "avx10-2-512", nullptr},
-        {&knights_landing, "avx512vl", "its code needs AVX512VL"},
-        {&knights_landing, "avx10-2-256", "its code needs AVX512VL"},
-        {&skylake_x, "avx512vl", nullptr},
-        {&skylake_x, "avx10-2-256", nullptr},
-        {&skylake_x, "AVX2", "unknown isa 'AVX2'"},
+        {&westmere, "sse2", sg, nullptr},
+        {&westmere, "avx", sw, "its code needs AVX register state, AVX"},
+        {&westmere, "fma", sg, "its code needs AVX register state, AVX, AVX2, FMA"},
+        {&sandy_bridge, "avx", sg, nullptr},
+        // avx2's standing wave is the avx class; only its soft Gaussian is AVX2 code.
+        {&sandy_bridge, "avx2", sw, nullptr},
+        {&sandy_bridge, "avx2", sg, "its code needs AVX2"},
+        {&westmere, "avx2", sw, "its code needs AVX register state, AVX"},
+        {&sandy_bridge, "fma", sw, "its code needs AVX2, FMA"},
+        {&haswell, "avx2", sg, nullptr},
+        {&haswell, "fma", sw, nullptr},
+        {&haswell, "fma-apx", sw, apx_missing},
+        {&haswell, "fma-apx", sg, apx_missing},
+        {&apx_without_system_state, "fma-apx", sg,
+         apx_build ? "its code needs APX register state" : nullptr},
+        {&apx_machine, "fma-apx", sw, nullptr},
+        {&apx_machine, "fma-apx", sg, nullptr},
+        {&sandy_bridge, "fma-apx", sg,
+         apx_build ? "its code needs AVX2, FMA, APX register state, APX"
+                   : "its code needs AVX2, FMA"},
+        {&haswell, "avx512f", sw, "its code needs AVX-512 register state, AVX512F"},
+        {&fma_without_system_state, "fma", sg, "its code needs AVX register state, AVX, AVX2"},
+        {&knights_landing, "avx512f", sg, nullptr},
+        {&knights_landing, "avx10-2-512", sw, nullptr},
+        {&knights_landing, "avx512vl", sw, "its code needs AVX512VL"},
+        {&knights_landing, "avx10-2-256", sg, "its code needs AVX512VL"},
+        {&skylake_x, "avx512vl", sg, nullptr},
+        {&skylake_x, "avx10-2-256", sw, nullptr},
     };
     for (const row& r : rows) {
-        const std::optional<std::string> got = check_variant_runnable_for(r.isa, *r.cpu);
+        const std::optional<std::string> got =
+            check_variant_runnable_for(*parse_isa_name(r.isa), r.workload, *r.cpu);
+        const char* const workload = r.workload == sw ? " standing_wave" : " soft_gaussian";
         if (r.reason == nullptr) {
-            EXPECT_EQ(got, std::nullopt) << r.isa;
+            EXPECT_EQ(got, std::nullopt) << r.isa << workload;
         } else {
-            EXPECT_EQ(got, std::string(r.reason)) << r.isa;
+            EXPECT_EQ(got, std::string(r.reason)) << r.isa << workload;
         }
     }
+    // By name, the check is the soft Gaussian's (the stricter of the two).
+    EXPECT_EQ(check_variant_runnable_for("avx2", sandy_bridge), "its code needs AVX2");
+    EXPECT_EQ(check_variant_runnable_for("AVX2", skylake_x), "unknown isa 'AVX2'");
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 #pragma once
-// What baseline code may reach in each variant: one plain constructor function per class,
-// the two kernels, the energy measures and a read-only view for tests and benchmarks.
-// Everything here is defined in the variant's own compilation, in its own namespace.
+// What baseline code may reach in each variant unit: plain functions only (the two kernels,
+// the energy measures, one constructor per workload and a read-only view for tests and
+// benchmarks), declared here from the variant table. Everything is defined in the unit's own
+// compilation, in its own namespace.
+#include "platform/isa.hpp"
+
 #include <cstdint>
 
 namespace kestrix {
@@ -9,7 +12,7 @@ namespace kestrix {
 class solver;
 struct field_grid;
 
-// The inside of a solver, for tests: null grid when the solver is of another family.
+// The inside of a solver, for tests: null grid when the solver is of another unit.
 struct solver_view {
     field_grid* grid = nullptr;
     bool allocated = false;
@@ -22,49 +25,41 @@ struct solver_view {
     double h_gain = 0.0;
 };
 
-#define KX_DECLARE_VARIANT_FAMILY(ns)                                                              \
+// Which unit's code builds each variant's soft Gaussian.
+enum class variant_unit : std::uint8_t {
+#define KX_UNIT(ns, family, width, needs) ns,
+#include "solver/variants/variants.def"
+};
+
+inline constexpr variant_unit soft_gaussian_unit_of(isa_kind isa) {
+    switch (isa) {
+#define KX_VARIANT(isa, family, unit)                                                              \
+    case isa_kind::isa:                                                                            \
+        return variant_unit::unit;
+#include "solver/variants/variants.def"
+    }
+    return variant_unit::scalar_sse2;
+}
+
+#define KX_FAMILY(ns)                                                                              \
     namespace ns {                                                                                 \
     bool update_h(field_grid& g);                                                                  \
     bool update_e(field_grid& g);                                                                  \
     double node_energy(const field_grid& g, std::uint64_t x, std::uint64_t y, std::uint64_t z);    \
     double total_energy(const field_grid& g);                                                      \
     solver* new_standing_wave(std::uint32_t thread_index);                                         \
-    bool view_solver(solver& s, solver_view& out);                                                 \
     }
+#define KX_UNIT(ns, family, width, needs)                                                          \
+    namespace ns {                                                                                 \
+    /* nullptr for an isa whose soft Gaussian another unit builds */                               \
+    solver* new_soft_gaussian(isa_kind isa, std::uint32_t thread_index);                           \
+    bool view_solver(solver& s, solver_view& out);                                                 \
+    double total_energy(const field_grid& g); /* the energy pass of its soft Gaussian */           \
+    }
+#include "solver/variants/variants.def"
 
-KX_DECLARE_VARIANT_FAMILY(scalar_sse2)
-KX_DECLARE_VARIANT_FAMILY(scalar_avx)
-KX_DECLARE_VARIANT_FAMILY(fma256)
-KX_DECLARE_VARIANT_FAMILY(fma256_apx)
-KX_DECLARE_VARIANT_FAMILY(avx512_512)
-KX_DECLARE_VARIANT_FAMILY(avx512_256)
-
-#undef KX_DECLARE_VARIANT_FAMILY
-
-namespace scalar_sse2 {
-solver* new_soft_gaussian_sse2(std::uint32_t thread_index);
-}
-namespace scalar_avx {
-solver* new_soft_gaussian_avx(std::uint32_t thread_index);
-}
-namespace avx2 {
-solver* new_soft_gaussian_avx2(std::uint32_t thread_index);
-bool view_solver(solver& s, solver_view& out);
-double total_energy(const field_grid& g); // the energy pass of avx2's own soft Gaussian
-} // namespace avx2
-namespace fma256 {
-solver* new_soft_gaussian_fma(std::uint32_t thread_index);
-}
 namespace fma256_apx {
-solver* new_soft_gaussian_fma_apx(std::uint32_t thread_index);
-}
-namespace avx512_512 {
-solver* new_soft_gaussian_avx512f(std::uint32_t thread_index);
-solver* new_soft_gaussian_avx10_2_512(std::uint32_t thread_index);
-} // namespace avx512_512
-namespace avx512_256 {
-solver* new_soft_gaussian_avx512vl(std::uint32_t thread_index);
-solver* new_soft_gaussian_avx10_2_256(std::uint32_t thread_index);
-} // namespace avx512_256
+bool apx_code(); // whether the kernels linked are the APX build of their unit
+} // namespace fma256_apx
 
 } // namespace kestrix
