@@ -741,11 +741,13 @@ void run_large(const options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    // Help wins over every other argument (run-report.sh may put one in front of it).
+    if (std::any_of(args.begin(), args.end(),
+                    [](std::string_view a) { return a == "--help" || a == "-h"; })) {
         std::fputs(kb::usage_text, stdout);
         return 0;
     }
-    const std::vector<std::string_view> args(argv + 1, argv + argc);
     const auto parsed = kb::parse_options(
         args, static_cast<std::uint64_t>(std::max(1U, std::thread::hardware_concurrency())));
     if (!parsed) {

@@ -52,19 +52,36 @@ void write_unflushed(stream s, std::string_view text) {
     put(s, text);
 }
 
-std::string format_bytes(std::uint64_t bytes) {
-    static constexpr std::array<std::string_view, 7> units = {"B",   "KiB", "MiB", "GiB",
-                                                              "TiB", "PiB", "EiB"};
-    double x = static_cast<double>(bytes);
+namespace {
+
+constexpr std::array<std::string_view, 7> byte_units = {"B",   "KiB", "MiB", "GiB",
+                                                        "TiB", "PiB", "EiB"};
+
+// x bytes (at least 1024) in the largest unit that keeps it at or above 1.
+std::string format_scaled_bytes(double x) {
     std::size_t i = 0;
-    while (x >= 1024.0 && i < units.size() - 1) {
+    while (x >= 1024.0 && i < byte_units.size() - 1) {
         x *= 1.0 / 1024.0;
         ++i;
     }
-    if (i == 0) {
-        return fmt::format("{} {}", bytes, units[0]);
+    return fmt::format("{:.2f} {}", x, byte_units[i]);
+}
+
+} // namespace
+
+std::string format_bytes(std::uint64_t bytes) {
+    if (bytes < 1024) {
+        return fmt::format("{} {}", bytes, byte_units[0]);
     }
-    return fmt::format("{:.2f} {}", x, units[i]);
+    return format_scaled_bytes(static_cast<double>(bytes));
+}
+
+std::string format_bytes_times(std::uint64_t count, std::uint64_t each) {
+    std::uint64_t product = 0;
+    if (!__builtin_mul_overflow(count, each, &product)) {
+        return format_bytes(product);
+    }
+    return format_scaled_bytes(static_cast<double>(count) * static_cast<double>(each));
 }
 
 std::string format_si(std::uint64_t value, std::string_view unit) {

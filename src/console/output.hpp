@@ -22,6 +22,9 @@ void write_text(stream s, std::string_view text);
 void write_unflushed(stream s, std::string_view text);
 
 std::string format_bytes(std::uint64_t bytes);
+// format_bytes(count * each) without wrapping: a product beyond 64 bits is formatted from its
+// real value.
+std::string format_bytes_times(std::uint64_t count, std::uint64_t each);
 std::string format_si(std::uint64_t value, std::string_view unit);
 std::string format_duration(std::uint64_t seconds);
 

@@ -64,9 +64,14 @@ struct harness_settings {
     std::string option_string;
 };
 
+struct run_hooks;
+
+// What every planned run reads: the configuration it varies, the topology cache and the hooks
+// that every sweep point runs on.
 struct kestrix_harness_context {
-    bench_config& config;
+    const bench_config& config;
     topology_cache& topology;
+    const run_hooks& hooks;
 };
 
 // The entry point's mode flags.

@@ -5,6 +5,7 @@
 #include "console/output.hpp"
 #include "driver/config.hpp"
 #include "driver/harness.hpp"
+#include "driver/run_types.hpp"
 #include "platform/isa.hpp"
 #include "platform/timer.hpp"
 #include "platform/topology.hpp"
@@ -100,8 +101,10 @@ int dispatch(int argc, char** argv) {
     case program_mode::timer_report:
         print_timer_report();
         break;
-    case program_mode::benchmark:
-        run_harness(cl.harness, kestrix_harness_context{cl.config, topology});
+    case program_mode::benchmark: {
+        const run_hooks hooks = real_run_hooks();
+        run_harness(cl.harness, kestrix_harness_context{cl.config, topology, hooks});
+    }
         write_line(stream::out, "press enter to exit");
         std::getchar();
         break;

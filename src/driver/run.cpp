@@ -134,7 +134,7 @@ run_state perform_run(const run_params& p, std::uint32_t count, const run_hooks&
                                         count > 1 ? "s" : "", p.threading));
     write_line(stream::out, fmt::format("{} x {} x {} grid", p.size, p.size, p.size));
     write_line(stream::out, format_bytes(per_thread) + " per thread");
-    write_line(stream::out, format_bytes(std::uint64_t{count} * per_thread) + " total");
+    write_line(stream::out, format_bytes_times(count, per_thread) + " total");
 
     phase_barrier barrier(static_cast<std::ptrdiff_t>(count));
 
@@ -199,19 +199,23 @@ run_state perform_run(const run_params& p, std::uint32_t count, const run_hooks&
                            stop,  progress, fast,  coarse,       index == 0,   hooks};
     };
 
+    // Every worker 1 .. count-1 is started even when a started one has already failed: each
+    // failing worker says so itself, and the output does not depend on how far the others got.
+    // A thread that cannot be started at all ends the starting, whatever it throws.
     bool all_started = true;
     for (std::uint32_t index = 1; index < count; ++index) {
-        // Once a started worker has failed the run is lost: start no more.
-        if (stop.stop_requested()) {
-            all_started = false;
-            break;
-        }
+        std::optional<std::string> reason;
         try {
             threads.push_back(hooks.start_thread([args = args_for(index)] { worker(args); }));
-        } catch (const std::system_error& e) {
+        } catch (const std::exception& e) {
+            reason = e.what();
+        } catch (...) {
+            reason = "unknown error";
+        }
+        if (reason) {
             std::lock_guard lock(console_lock);
             write_line(stream::err, fmt::format("could not start worker thread {}: {}; aborting",
-                                                index, e.what()));
+                                                index, *reason));
             stop.request_stop();
             all_started = false;
             break;

@@ -3,7 +3,6 @@
 #include "driver/run.hpp"
 #include "driver/run_types.hpp"
 #include "platform/isa.hpp"
-#include "platform/memory.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -89,9 +88,8 @@ std::optional<sweep_range<T>> parse_range_of(std::string_view text, T s0, T e0, 
 }
 
 // Refuses a plan that cannot be held before any of it is built.
-void reserve_runs(run_list& runs, std::uint64_t count) {
-    const std::uint64_t available = available_physical_memory();
-    if (available != 0 && count > available / sizeof(bench_box::harness_run)) {
+void reserve_runs(run_list& runs, std::uint64_t count, std::uint64_t available) {
+    if (available != 0 && count > available / planned_run_bytes) {
         throw std::bad_alloc();
     }
     if (count > runs.max_size()) {
@@ -100,8 +98,9 @@ void reserve_runs(run_list& runs, std::uint64_t count) {
     runs.reserve(static_cast<std::size_t>(count));
 }
 
-std::uint32_t plus_one_saturated(std::uint32_t seconds) {
-    return seconds == std::numeric_limits<std::uint32_t>::max() ? seconds : seconds + 1;
+// The seconds a run of the given duration really takes: its clamped duration.
+std::uint32_t run_seconds(std::uint32_t duration) {
+    return std::clamp(duration, min_duration, max_duration);
 }
 
 // One planned run: label, estimate, and a callable that copies the configuration at the
@@ -115,7 +114,7 @@ bench_box::harness_run planned(std::string label, std::uint32_t estimate,
     run.execute = [context, apply]() -> std::optional<double> {
         bench_config copy = context.config;
         apply(copy);
-        return run_benchmark(std::move(copy), context.topology);
+        return run_benchmark_with(std::move(copy), context.topology, context.hooks);
     };
     return run;
 }
@@ -125,9 +124,10 @@ template <typename T> std::uint64_t point_count(const sweep_range<T>& r) {
     return (std::uint64_t{r.end} - r.start) / r.step + 1;
 }
 
-template <typename T, typename Make> run_list range_runs(const sweep_range<T>& r, Make make) {
+template <typename T, typename Make>
+run_list range_runs(const sweep_range<T>& r, std::uint64_t available, Make make) {
     run_list runs;
-    reserve_runs(runs, point_count(r));
+    reserve_runs(runs, point_count(r), available);
     for (std::uint64_t v = r.start; v <= r.end; v += r.step) {
         runs.push_back(make(static_cast<T>(v)));
     }
@@ -135,7 +135,7 @@ template <typename T, typename Make> run_list range_runs(const sweep_range<T>& r
 }
 
 template <typename T, typename Make>
-std::optional<run_list> list_runs(std::string_view option, Make make) {
+std::optional<run_list> list_runs(std::string_view option, std::uint64_t available, Make make) {
     const auto items = parse_list(option);
     if (!items) {
         return std::nullopt;
@@ -150,7 +150,7 @@ std::optional<run_list> list_runs(std::string_view option, Make make) {
         values.push_back(*v);
     }
     run_list runs;
-    reserve_runs(runs, values.size());
+    reserve_runs(runs, values.size(), available);
     for (T v : values) {
         runs.push_back(make(v));
     }
@@ -161,18 +161,19 @@ std::optional<run_list> list_runs(std::string_view option, Make make) {
 template <typename Make>
 std::optional<run_list> counted_sweep(std::string_view option, std::uint32_t auto_from,
                                       std::uint32_t auto_below, sweep_range<std::uint32_t> d,
-                                      Make make) {
+                                      std::uint64_t available, Make make) {
     if (is_automatic(option)) {
         run_list runs;
         if (auto_below > auto_from) {
-            return range_runs(sweep_range<std::uint32_t>{auto_from, auto_below - 1, 1}, make);
+            return range_runs(sweep_range<std::uint32_t>{auto_from, auto_below - 1, 1}, available,
+                              make);
         }
         return runs;
     }
     if (auto r = parse_range(option, d.start, d.end, d.step)) {
-        return range_runs(*r, make);
+        return range_runs(*r, available, make);
     }
-    return list_runs<std::uint32_t>(option, make);
+    return list_runs<std::uint32_t>(option, available, make);
 }
 
 std::optional<std::size_t> edge_index(std::uint64_t n) {
@@ -225,18 +226,14 @@ std::uint32_t max_threads_for_size(const cpu_topology& topology, std::uint64_t s
     return automatic_thread_count(core_count(topology), available_memory, size);
 }
 
-std::uint32_t max_threads_for_size(const cpu_topology& topology, std::uint64_t size) {
-    return max_threads_for_size(topology, size, available_physical_memory());
-}
-
 std::optional<run_list> h_none_var::gen(std::string_view, const kestrix_harness_context& c) {
     run_list runs;
-    runs.push_back(planned("none", c.config.duration, c, [](bench_config&) {}));
+    runs.push_back(planned("none", run_seconds(c.config.duration), c, [](bench_config&) {}));
     return runs;
 }
 
 std::optional<run_list> h_size_var::gen(std::string_view option, const kestrix_harness_context& c) {
-    const std::uint32_t estimate = plus_one_saturated(c.config.duration);
+    const std::uint32_t estimate = run_seconds(c.config.duration) + 1;
     auto make = [&](std::uint64_t n) {
         return planned(fmt::format("{}", n), estimate, c,
                        [n](bench_config& config) { config.size = n; });
@@ -270,7 +267,7 @@ std::optional<run_list> h_size_var::gen(std::string_view option, const kestrix_h
             return std::nullopt;
         }
     }
-    reserve_runs(runs, items->size());
+    reserve_runs(runs, items->size(), c.hooks.available_memory());
     for (const auto& item : *items) {
         runs.push_back(make(*parse_number<std::uint64_t>(item)));
     }
@@ -279,31 +276,33 @@ std::optional<run_list> h_size_var::gen(std::string_view option, const kestrix_h
 
 std::optional<run_list> h_dur_var::gen(std::string_view option, const kestrix_harness_context& c) {
     auto make = [&](std::uint32_t d) {
-        return planned(fmt::format("{}", d), plus_one_saturated(d), c,
+        return planned(fmt::format("{}", d), run_seconds(d) + 1, c,
                        [d](bench_config& config) { config.duration = d; });
     };
-    return counted_sweep(option, 5, 60, {5, 60, 1}, make);
+    return counted_sweep(option, 5, 60, {5, 60, 1}, c.hooks.available_memory(), make);
 }
 
 std::optional<run_list> h_threads_var::gen_for(std::string_view option,
                                                const kestrix_harness_context& c,
                                                std::uint32_t limit) {
-    const std::uint32_t estimate = plus_one_saturated(c.config.duration);
+    const std::uint32_t estimate = run_seconds(c.config.duration) + 1;
     auto make = [&](std::uint32_t t) {
         return planned(fmt::format("{}", t), estimate, c,
                        [t](bench_config& config) { config.threads = t; });
     };
-    return counted_sweep(option, 1, limit, {1, limit, 1}, make);
+    return counted_sweep(option, 1, limit, {1, limit, 1}, c.hooks.available_memory(), make);
 }
 
 std::optional<run_list> h_threads_var::gen(std::string_view option,
                                            const kestrix_harness_context& c) {
-    return gen_for(option, c, max_threads_for_size(get_topology(c.topology), c.config.size));
+    return gen_for(
+        option, c,
+        max_threads_for_size(get_topology(c.topology), c.config.size, c.hooks.available_memory()));
 }
 
 std::optional<run_list> h_isa_var::gen(std::string_view option, const kestrix_harness_context& c) {
     auto make = [&](std::string_view name) {
-        return planned(std::string(name), c.config.duration, c,
+        return planned(std::string(name), run_seconds(c.config.duration), c,
                        [isa = std::string(name)](bench_config& config) { config.isa = isa; });
     };
     run_list runs;

@@ -23,12 +23,15 @@ std::optional<sweep_range<std::uint64_t>> parse_range(std::string_view text, std
                                                       std::uint64_t e0, std::uint64_t t0);
 std::optional<std::vector<std::string>> parse_list(std::string_view text);
 
-std::uint32_t max_threads_for_size(const cpu_topology& topology, std::uint64_t size);
-// The same rule with the memory figure given.
 std::uint32_t max_threads_for_size(const cpu_topology& topology, std::uint64_t size,
                                    std::uint64_t available_memory);
 
 using run_list = std::vector<bench_box::harness_run>;
+
+// What one planned run costs in memory, with a margin: the record itself and the heap block of
+// its callable (measured at 1.5 records; a sweep point's label fits the string's own buffer). A
+// plan is refused when its runs would not fit into the free memory.
+inline constexpr std::uint64_t planned_run_bytes = 2 * sizeof(bench_box::harness_run);
 
 // A sweep too long to plan in memory throws std::bad_alloc.
 struct h_none_var {

@@ -15,6 +15,9 @@ namespace kestrix::test {
 
 enum class fail_at { nothing, make, allocate, init, step, validate };
 
+// fail_worker for a failure in every worker.
+inline constexpr std::uint32_t every_worker = std::numeric_limits<std::uint32_t>::max() - 1;
+
 struct fake_script {
     std::uint32_t fail_worker = std::numeric_limits<std::uint32_t>::max();
     fail_at where = fail_at::nothing;
@@ -84,7 +87,9 @@ public:
     int count_ = 1;
 
 private:
-    bool failing(fail_at where) const { return s_.where == where && s_.fail_worker == index_; }
+    bool failing(fail_at where) const {
+        return s_.where == where && (s_.fail_worker == index_ || s_.fail_worker == every_worker);
+    }
     fake_script& s_;
     std::uint32_t index_;
     std::uint64_t steps_ = 0;

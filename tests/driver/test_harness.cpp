@@ -1,6 +1,8 @@
 // Sweep points, the run list, the estimate, the sub-run loop and the results table.
 #include "driver/harness.hpp"
+#include "driver/run_types.hpp"
 #include "driver/sweep.hpp"
+#include "fake_run.hpp"
 
 #include <gtest/gtest.h>
 
@@ -119,7 +121,9 @@ protected:
     }
     bench_config config_;
     topology_cache cache_;
-    kestrix_harness_context context_{config_, cache_};
+    test::fake_script script_;
+    run_hooks hooks_ = test::fake_hooks(script_, 1);
+    kestrix_harness_context context_{config_, cache_, hooks_};
 };
 
 using strings = std::vector<std::string>;
@@ -230,15 +234,42 @@ TEST_F(sweep_test, isa_points) {
     }
 }
 
-TEST_F(sweep_test, estimates_per_variable) {
-    config_.duration = 30;
-    EXPECT_EQ((*h_none_var::gen("whatever", context_))[0].estimate_seconds, 30U);
-    EXPECT_EQ((*h_size_var::gen("64", context_))[0].estimate_seconds, 31U);
-    EXPECT_EQ((*h_dur_var::gen("10", context_))[0].estimate_seconds, 11U);
-    EXPECT_EQ((*h_dur_var::gen("4294967295", context_))[0].estimate_seconds, 4294967295U);
-    EXPECT_EQ((*h_threads_var::gen_for("2", context_, 4))[0].estimate_seconds, 31U);
-    EXPECT_EQ((*h_isa_var::gen("avx", context_))[0].estimate_seconds, 30U);
+TEST_F(sweep_test, estimates_per_variable_use_the_clamped_durations) {
+    struct row {
+        std::uint32_t duration; // the configured one
+        std::uint32_t none, size, threads, isa;
+    };
+    for (const row r :
+         {row{30, 30, 31, 31, 30}, row{0, 1, 2, 2, 1}, row{4000, 1000, 1001, 1001, 1000}}) {
+        config_.duration = r.duration;
+        EXPECT_EQ((*h_none_var::gen("whatever", context_))[0].estimate_seconds, r.none);
+        EXPECT_EQ((*h_size_var::gen("64", context_))[0].estimate_seconds, r.size);
+        EXPECT_EQ((*h_threads_var::gen_for("2", context_, 4))[0].estimate_seconds, r.threads);
+        EXPECT_EQ((*h_isa_var::gen("avx", context_))[0].estimate_seconds, r.isa);
+    }
+    std::vector<std::uint32_t> swept;
+    const auto runs = h_dur_var::gen("0,10,1000,1001,4294967295", context_);
+    for (const auto& run : *runs) {
+        swept.push_back(run.estimate_seconds);
+    }
+    EXPECT_EQ(swept, (std::vector<std::uint32_t>{2, 11, 1001, 1001, 1001}));
     EXPECT_EQ(labels(h_none_var::gen("x", context_)), strings{"none"});
+}
+
+TEST_F(sweep_test, a_plan_beyond_the_free_memory_is_refused_at_its_real_cost) {
+    // The free memory holds exactly `fit` planned runs.
+    const std::uint64_t fit = 1000;
+    hooks_.available_memory = [fit] { return fit * planned_run_bytes; };
+    EXPECT_EQ(h_dur_var::gen("1-1000", context_)->size(), 1000U);
+    EXPECT_THROW(h_dur_var::gen("1-1001", context_), std::bad_alloc);
+    EXPECT_THROW(h_threads_var::gen_for("1-1001", context_, 4), std::bad_alloc);
+    std::string list = "1";
+    for (int i = 0; i < 1000; ++i) {
+        list += ",1";
+    }
+    EXPECT_THROW(h_dur_var::gen(list, context_), std::bad_alloc);
+    hooks_.available_memory = [] { return std::uint64_t{0}; }; // unknown: no refusal
+    EXPECT_EQ(h_dur_var::gen("1-1001", context_)->size(), 1001U);
 }
 
 TEST(harness_estimate, pauses_and_sub_runs_without_overflow) {
@@ -355,7 +386,9 @@ TEST(run_harness, no_sub_runs_plans_and_prints_without_running) {
     s.sub_runs = 0;
     bench_config config;
     topology_cache cache;
-    const auto o = capture([&] { run_harness(s, kestrix_harness_context{config, cache}); });
+    test::fake_script script;
+    const run_hooks hooks = test::fake_hooks(script, 1);
+    const auto o = capture([&] { run_harness(s, kestrix_harness_context{config, cache, hooks}); });
     EXPECT_EQ(o.err, "");
     EXPECT_EQ(o.out, "!!HARNESS!! run values:\nnone\n!!HARNESS!! estimated total time = 0s\n"
                      "\n!!HARNESS!!\n=====none results=====\n"
@@ -384,7 +417,12 @@ TEST(run_harness, unusable_settings_end_with_one_message) {
         s.option_string = r.option;
         bench_config config;
         topology_cache cache;
-        const auto o = capture([&] { run_harness(s, kestrix_harness_context{config, cache}); });
+        test::fake_script script;
+        run_hooks hooks = test::fake_hooks(script, 1);
+        hooks.available_memory = [] { return std::uint64_t{64} << 30; }; // 64 GiB free
+        const auto o = capture([&] {
+            run_harness(s, kestrix_harness_context{config, cache, hooks});
+        });
         EXPECT_EQ(o.err, r.err);
         EXPECT_EQ(o.out, "");
         EXPECT_TRUE(s.runs.empty());

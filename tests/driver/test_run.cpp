@@ -267,6 +267,52 @@ TEST_F(run_test, a_thread_that_cannot_be_created_releases_the_started_workers) {
     }
 }
 
+TEST_F(run_test, every_worker_is_started_and_says_why_it_failed) {
+    // Large pages with none reserved: every allocation fails, the first ones while later
+    // workers are still being started. Each of the 40 and the main worker's line, every time.
+    const hang_guard guard;
+    for (int round = 0; round < 5; ++round) {
+        SetUp();
+        fake_script s;
+        s.fail_worker = test::every_worker;
+        s.where = fail_at::allocate;
+        bench_config cfg;
+        cfg.large_pages = true;
+        const captured_run r = perform(40, fake_hooks(s, 40), cfg);
+        EXPECT_EQ(s.made, 40);
+        EXPECT_TRUE(contains(r.out, "allocating fields.... (large pages)\n")) << r.out;
+        for (std::uint32_t i = 0; i < 40; ++i) {
+            const std::string pair =
+                fmt::format("field allocation failed in thread {}\nfield allocation failed\n", i);
+            EXPECT_TRUE(contains(r.err, pair)) << "round " << round << ", worker " << i;
+        }
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 80) << r.err;
+        EXPECT_TRUE(r.stopped);
+    }
+}
+
+TEST_F(run_test, the_header_total_does_not_wrap) {
+    // 523905 grids of N = 8192 are 16 EiB and a little: beyond 64 bits. The thread start fails
+    // at once, so nothing runs.
+    fake_script s;
+    run_hooks hooks = fake_hooks(s, 1);
+    hooks.start_thread = [](std::function<void()>) -> std::thread { throw std::bad_alloc(); };
+    threading_manager m;
+    const run_params p{.placement = m,
+                       .workload = "standing_wave",
+                       .isa = "sse2",
+                       .duration = 1,
+                       .size = 8192,
+                       .threading = "os"};
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    perform_run(p, 523905, hooks);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(contains(out, "32.02 TiB per thread\n16.00 EiB total\n")) << out;
+    EXPECT_EQ(err, "could not start worker thread 1: std::bad_alloc; aborting\n");
+}
+
 TEST_F(run_test, thread_bookkeeping_beyond_memory_ends_before_anything_is_printed) {
     fake_script s;
     run_hooks hooks = fake_hooks(s, 1);

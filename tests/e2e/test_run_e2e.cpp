@@ -141,6 +141,29 @@ TEST(run_e2e, large_pages_without_reserved_pages_fail_every_worker) {
 #endif
 }
 
+TEST(run_e2e, forty_workers_without_huge_pages_each_report_their_failure) {
+#ifdef _WIN32
+    GTEST_SKIP() << "large pages need the lock-memory privilege";
+#else
+    if (read_hugepages() != 0) {
+        GTEST_SKIP() << "huge pages are reserved on this machine";
+    }
+    for (int round = 0; round < 3; ++round) {
+        const process_result p = run_kestrix(with({"-n", "40", "--large-pages"}));
+        EXPECT_EQ(p.exit_code, 0);
+        EXPECT_EQ(occurrences(p.out, "allocating fields.... (large pages)\n"), 1U) << p.out;
+        for (int i = 0; i < 40; ++i) {
+            EXPECT_EQ(
+                occurrences(p.err, "field allocation failed in thread " + std::to_string(i) + "\n"),
+                1U)
+                << "round " << round << ", worker " << i << "\n"
+                << p.err;
+        }
+        EXPECT_EQ(occurrences(p.err, "field allocation failed in thread "), 40U);
+    }
+#endif
+}
+
 TEST(run_e2e, large_pages_with_reserved_pages_run) {
 #ifdef _WIN32
     GTEST_SKIP() << "large pages need the lock-memory privilege";
