@@ -1,10 +1,10 @@
 #include "driver/entry.hpp"
 
-#include "cli/options.hpp"
 #include "console/animation.hpp"
 #include "console/output.hpp"
 #include "driver/config.hpp"
 #include "driver/harness.hpp"
+#include "driver/options.hpp"
 #include "driver/run_types.hpp"
 #include "platform/isa.hpp"
 #include "platform/timer.hpp"
