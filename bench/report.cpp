@@ -527,7 +527,7 @@ double timed_loop(solver& s, std::uint64_t steps, std::mutex& console,
     for (std::uint64_t i = 0; i < steps; ++i) {
         {
             std::lock_guard lock(console);
-            kestrix::print_progress(el / 1000, 30, slots);
+            kestrix::print_progress(kestrix::process_console(), el / 1000, 30, slots);
         }
         kestrix::error_text err = s.pre_step(n);
         if (!err) {
@@ -608,7 +608,7 @@ void run_overhead(const options& o) {
                 double p0 = now_seconds();
                 for (int i = 0; i < calls; ++i) {
                     std::lock_guard lock(console);
-                    kestrix::print_progress(1, 30, slots);
+                    kestrix::print_progress(kestrix::process_console(), 1, 30, slots);
                 }
                 progress_us.push_back((now_seconds() - p0) * 1e6 / calls);
                 p0 = now_seconds();

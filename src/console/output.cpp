@@ -16,7 +16,7 @@ std::FILE* file_of(stream s) {
     return s == stream::err ? stderr : stdout;
 }
 
-void put(stream s, std::string_view text) {
+void put_raw(stream s, std::string_view text) {
     // Standard output first, so that both streams appear in order on one console.
     if (s == stream::err) {
         std::fflush(stdout);
@@ -26,30 +26,55 @@ void put(stream s, std::string_view text) {
     }
 }
 
+class stdio_sink final : public console_sink {
+public:
+    void put(stream s, std::string_view text, bool flush) override {
+        put_raw(s, text);
+        if (flush) {
+            std::fflush(file_of(s));
+        }
+    }
+};
+
 } // namespace
+
+console_sink& process_console() {
+    static stdio_sink sink;
+    return sink;
+}
 
 void console_init() {
     std::setvbuf(stderr, nullptr, _IONBF, 0);
     console_platform_init();
 }
 
-void write_line(stream s, std::string_view text) {
+void write_line(console_sink& sink, stream s, std::string_view text) {
     // One write for text and newline: standard error is unbuffered.
     std::string line;
     line.reserve(text.size() + 1);
     line.append(text);
     line.push_back('\n');
-    put(s, line);
-    std::fflush(file_of(s));
+    sink.put(s, line, true);
+}
+
+void write_text(console_sink& sink, stream s, std::string_view text) {
+    sink.put(s, text, true);
+}
+
+void write_unflushed(console_sink& sink, stream s, std::string_view text) {
+    sink.put(s, text, false);
+}
+
+void write_line(stream s, std::string_view text) {
+    write_line(process_console(), s, text);
 }
 
 void write_text(stream s, std::string_view text) {
-    put(s, text);
-    std::fflush(file_of(s));
+    write_text(process_console(), s, text);
 }
 
 void write_unflushed(stream s, std::string_view text) {
-    put(s, text);
+    write_unflushed(process_console(), s, text);
 }
 
 namespace {

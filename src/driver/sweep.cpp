@@ -1,6 +1,5 @@
 #include "driver/sweep.hpp"
 
-#include "driver/run.hpp"
 #include "driver/run_types.hpp"
 #include "platform/isa.hpp"
 
@@ -103,20 +102,14 @@ std::uint32_t run_seconds(std::uint32_t duration) {
     return std::clamp(duration, min_duration, max_duration);
 }
 
-// One planned run: label, estimate, and a callable that copies the configuration at the
-// moment it runs and replaces the swept field.
+// One planned run: label, estimate, and the requested run with the swept value replaced.
 template <typename Apply>
-bench_box::harness_run planned(std::string label, std::uint32_t estimate,
-                               const kestrix_harness_context& context, Apply apply) {
-    bench_box::harness_run run;
-    run.label = std::move(label);
-    run.estimate_seconds = estimate;
-    run.execute = [context, apply]() -> std::optional<double> {
-        bench_config copy = context.config;
-        apply(copy);
-        return run_benchmark_with(std::move(copy), context.topology, context.hooks);
-    };
-    return run;
+bench_box::harness_run planned(std::string label, std::uint32_t estimate, const sweep_context& c,
+                               Apply apply) {
+    run_request request = c.base;
+    apply(request);
+    return bench_box::harness_run{
+        .label = std::move(label), .estimate_seconds = estimate, .request = request, .scores = {}};
 }
 
 // The points of a numeric range: start, start + step, ... while not above end.
@@ -226,17 +219,16 @@ std::uint32_t max_threads_for_size(const cpu_topology& topology, std::uint64_t s
     return automatic_thread_count(core_count(topology), available_memory, size);
 }
 
-std::optional<run_list> h_none_var::gen(std::string_view, const kestrix_harness_context& c) {
+std::optional<run_list> h_none_var::gen(std::string_view, const sweep_context& c) {
     run_list runs;
-    runs.push_back(planned("none", run_seconds(c.config.duration), c, [](bench_config&) {}));
+    runs.push_back(planned("none", run_seconds(c.base.duration), c, [](run_request&) {}));
     return runs;
 }
 
-std::optional<run_list> h_size_var::gen(std::string_view option, const kestrix_harness_context& c) {
-    const std::uint32_t estimate = run_seconds(c.config.duration) + 1;
+std::optional<run_list> h_size_var::gen(std::string_view option, const sweep_context& c) {
+    const std::uint32_t estimate = run_seconds(c.base.duration) + 1;
     auto make = [&](std::uint64_t n) {
-        return planned(fmt::format("{}", n), estimate, c,
-                       [n](bench_config& config) { config.size = n; });
+        return planned(fmt::format("{}", n), estimate, c, [n](run_request& r) { r.size = n; });
     };
     run_list runs;
     if (is_automatic(option)) {
@@ -267,48 +259,45 @@ std::optional<run_list> h_size_var::gen(std::string_view option, const kestrix_h
             return std::nullopt;
         }
     }
-    reserve_runs(runs, items->size(), c.hooks.available_memory());
+    reserve_runs(runs, items->size(), c.env.available_memory());
     for (const auto& item : *items) {
         runs.push_back(make(*parse_number<std::uint64_t>(item)));
     }
     return runs;
 }
 
-std::optional<run_list> h_dur_var::gen(std::string_view option, const kestrix_harness_context& c) {
+std::optional<run_list> h_dur_var::gen(std::string_view option, const sweep_context& c) {
     auto make = [&](std::uint32_t d) {
         return planned(fmt::format("{}", d), run_seconds(d) + 1, c,
-                       [d](bench_config& config) { config.duration = d; });
+                       [d](run_request& r) { r.duration = d; });
     };
-    return counted_sweep(option, 5, 60, {5, 60, 1}, c.hooks.available_memory(), make);
+    return counted_sweep(option, 5, 60, {5, 60, 1}, c.env.available_memory(), make);
 }
 
-std::optional<run_list> h_threads_var::gen_for(std::string_view option,
-                                               const kestrix_harness_context& c,
+std::optional<run_list> h_threads_var::gen_for(std::string_view option, const sweep_context& c,
                                                std::uint32_t limit) {
-    const std::uint32_t estimate = run_seconds(c.config.duration) + 1;
+    const std::uint32_t estimate = run_seconds(c.base.duration) + 1;
     auto make = [&](std::uint32_t t) {
-        return planned(fmt::format("{}", t), estimate, c,
-                       [t](bench_config& config) { config.threads = t; });
+        return planned(fmt::format("{}", t), estimate, c, [t](run_request& r) { r.threads = t; });
     };
-    return counted_sweep(option, 1, limit, {1, limit, 1}, c.hooks.available_memory(), make);
+    return counted_sweep(option, 1, limit, {1, limit, 1}, c.env.available_memory(), make);
 }
 
-std::optional<run_list> h_threads_var::gen(std::string_view option,
-                                           const kestrix_harness_context& c) {
-    return gen_for(
-        option, c,
-        max_threads_for_size(get_topology(c.topology), c.config.size, c.hooks.available_memory()));
+std::optional<run_list> h_threads_var::gen(std::string_view option, const sweep_context& c) {
+    return gen_for(option, c,
+                   max_threads_for_size(c.env.topology(), c.base.size, c.env.available_memory()));
 }
 
-std::optional<run_list> h_isa_var::gen(std::string_view option, const kestrix_harness_context& c) {
-    auto make = [&](std::string_view name) {
-        return planned(std::string(name), run_seconds(c.config.duration), c,
-                       [isa = std::string(name)](bench_config& config) { config.isa = isa; });
+std::optional<run_list> h_isa_var::gen(std::string_view option, const sweep_context& c) {
+    // Point i of the nine instruction sets.
+    auto make = [&](std::size_t i) {
+        return planned(std::string(isa_names[i]), run_seconds(c.base.duration), c,
+                       [isa = static_cast<isa_kind>(i)](run_request& r) { r.isa = isa; });
     };
     run_list runs;
     auto add_names = [&](std::size_t first, std::size_t last) {
         for (std::size_t i = first; i <= last; ++i) {
-            runs.push_back(make(isa_names[i]));
+            runs.push_back(make(i));
         }
     };
     if (is_automatic(option)) {
@@ -333,8 +322,9 @@ std::optional<run_list> h_isa_var::gen(std::string_view option, const kestrix_ha
             return std::nullopt;
         }
     }
+    reserve_runs(runs, items->size(), c.env.available_memory());
     for (const auto& item : *items) {
-        runs.push_back(make(item));
+        runs.push_back(make(*isa_index(item)));
     }
     return runs;
 }

@@ -34,36 +34,37 @@ public:
 private:
     void say(stream s, std::string_view text) {
         std::lock_guard lock(a_.console);
-        write_line(s, text);
+        write_line(a_.env.sink(), s, text);
     }
 
     void fail(std::string_view text) {
         std::lock_guard lock(a_.console);
-        write_line(stream::err, text);
+        write_line(a_.env.sink(), stream::err, text);
         a_.stop.request_stop();
     }
 
     void fail(std::string_view head, std::string_view text) {
         std::lock_guard lock(a_.console);
-        write_line(stream::err, head);
-        write_line(stream::err, text);
+        write_line(a_.env.sink(), stream::err, head);
+        write_line(a_.env.sink(), stream::err, text);
         a_.stop.request_stop();
     }
 
     bool stopped() const { return a_.stop.stop_requested(); }
 
     void body() {
-        const run_params& p = a_.params;
-        apply_placement(p.placement, a_.index);
+        const run_request& p = a_.request;
+        a_.env.place(a_.placement, a_.index);
         if (a_.is_main) {
             say(stream::out,
                 std::string("allocating fields.... ") + (p.large_pages ? "(large pages)" : ""));
         }
-        const std::int64_t t0 = a_.hooks.fast_now();
+        const std::int64_t t0 = a_.env.fast_now();
 
-        std::unique_ptr<solver> s = a_.hooks.make_solver(p.workload, p.isa, a_.index);
+        std::unique_ptr<solver> s = a_.env.make_solver(p.workload, p.isa, a_.index);
         if (!s) {
-            fail(fmt::format("could not initalize workload {} in thread {}", p.workload, a_.index));
+            fail(fmt::format("could not initalize workload {} in thread {}",
+                             workload_name(p.workload), a_.index));
             return;
         }
         if (auto err = s->allocate_fields(field_params{p.large_pages, p.size, 0.01})) {
@@ -85,7 +86,7 @@ private:
         if (stopped()) {
             return;
         }
-        const std::int64_t t1 = a_.hooks.fast_now();
+        const std::int64_t t1 = a_.env.fast_now();
         if (a_.is_main) {
             say(stream::out,
                 fmt::format("initialization took {}ms", elapsed_milliseconds(a_.fast, t0, t1)));
@@ -99,17 +100,17 @@ private:
     }
 
     void timed_phase(solver& s) {
-        const run_params& p = a_.params;
+        const run_request& p = a_.request;
         progress_slot& slot = a_.progress[a_.index];
         std::uint64_t n = 0;
         std::int64_t el = 0;
-        const auto c0 = static_cast<std::int64_t>(a_.hooks.coarse_now());
-        const std::int64_t f0 = a_.hooks.fast_now();
+        const auto c0 = static_cast<std::int64_t>(a_.env.coarse_now());
+        const std::int64_t f0 = a_.env.fast_now();
         const auto limit = static_cast<std::int64_t>(std::uint64_t{p.duration} * 1000);
         do {
             if (a_.is_main) {
                 std::lock_guard lock(a_.console);
-                print_progress(el / 1000, p.duration, a_.progress);
+                print_progress(a_.env.sink(), el / 1000, p.duration, a_.progress);
             }
             error_text err = s.pre_step(n);
             if (!err) {
@@ -126,8 +127,8 @@ private:
                 return;
             }
             ++n;
-            el = elapsed_milliseconds(a_.coarse, c0,
-                                      static_cast<std::int64_t>(a_.hooks.coarse_now()));
+            el =
+                elapsed_milliseconds(a_.coarse, c0, static_cast<std::int64_t>(a_.env.coarse_now()));
             if (el > 0) {
                 slot.mgups.store(static_cast<double>(s.updates_per_step() * n) /
                                      (static_cast<double>(el) * 1000.0),
@@ -137,13 +138,14 @@ private:
         } while (el < limit);
 
         // The fast interval lies inside the coarse one.
-        const std::int64_t f1 = a_.hooks.fast_now();
-        const auto c1 = static_cast<std::int64_t>(a_.hooks.coarse_now());
+        const std::int64_t f1 = a_.env.fast_now();
+        const auto c1 = static_cast<std::int64_t>(a_.env.coarse_now());
         if (a_.is_main) {
             {
                 std::lock_guard lock(a_.console);
-                print_progress(elapsed_seconds(a_.fast, f0, f1), p.duration, a_.progress);
-                write_line(stream::out, "");
+                print_progress(a_.env.sink(), elapsed_seconds(a_.fast, f0, f1), p.duration,
+                               a_.progress);
+                write_line(a_.env.sink(), stream::out, "");
             }
             say(stream::out, "validating result..");
         }
@@ -151,8 +153,11 @@ private:
             fail(*err);
             return;
         }
-        const thread_result r{a_.index, elapsed_milliseconds(a_.coarse, c0, c1),
-                              elapsed_microseconds(a_.fast, f0, f1), n, s.updates_per_step() * n};
+        const thread_result r{.thread_index = a_.index,
+                              .coarse_ms = elapsed_milliseconds(a_.coarse, c0, c1),
+                              .fast_us = elapsed_microseconds(a_.fast, f0, f1),
+                              .iterations = n,
+                              .updates = s.updates_per_step() * n};
         std::lock_guard lock(a_.results);
         a_.state.results.push_back(r);
     }

@@ -2,7 +2,7 @@
 // against the figure the plan's memory check uses.
 #include "driver/run_types.hpp"
 #include "driver/sweep.hpp"
-#include "fake_run.hpp"
+#include "support/fake_run.hpp"
 
 #include <gtest/gtest.h>
 
@@ -49,11 +49,11 @@ TEST(plan_memory, a_planned_run_costs_no_more_than_the_check_counts) {
 #ifndef __linux__
     GTEST_SKIP() << "the allocator's block sizes are read on Linux";
 #else
-    bench_config config;
-    topology_cache cache;
+    const run_request base;
     test::fake_script script;
-    const run_hooks hooks = test::fake_hooks(script, 1);
-    const kestrix_harness_context context{config, cache, hooks};
+    test::capture_sink sink;
+    const run_env env = test::fake_env(script, sink);
+    const sweep_context context{base, env};
     struct row {
         const char* variable;
         std::uint64_t points;

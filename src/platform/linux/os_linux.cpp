@@ -124,7 +124,7 @@ std::uint64_t available_physical_memory() {
 }
 
 void* aligned_allocate(std::uint64_t size) {
-    return field_ledger().allocate(size, &kestrix::available_physical_memory, raw_aligned);
+    return field_ledger().allocate(size, &os::available_physical_memory, raw_aligned);
 }
 
 void aligned_release(void* p) {
