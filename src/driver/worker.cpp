@@ -1,5 +1,6 @@
 #include "driver/progress.hpp"
 #include "driver/run_types.hpp"
+#include "driver/timed_loop.hpp"
 
 #include "console/output.hpp"
 
@@ -101,41 +102,27 @@ private:
 
     void timed_phase(solver& s) {
         const run_request& p = a_.request;
-        progress_slot& slot = a_.progress[a_.index];
-        std::uint64_t n = 0;
-        std::int64_t el = 0;
         const auto c0 = static_cast<std::int64_t>(a_.env.coarse_now());
         const std::int64_t f0 = a_.env.fast_now();
-        const auto limit = static_cast<std::int64_t>(std::uint64_t{p.duration} * 1000);
-        do {
-            if (a_.is_main) {
-                std::lock_guard lock(a_.console);
-                print_progress(a_.env.sink(), el / 1000, p.duration, a_.progress);
-            }
-            error_text err = s.pre_step(n);
-            if (!err) {
-                err = s.step();
-            }
-            if (!err) {
-                err = s.post_step(n);
-            }
-            if (err) {
-                fail(*err);
-                return;
-            }
-            if (stopped()) {
-                return;
-            }
-            ++n;
-            el =
-                elapsed_milliseconds(a_.coarse, c0, static_cast<std::int64_t>(a_.env.coarse_now()));
-            if (el > 0) {
-                slot.mgups.store(static_cast<double>(s.updates_per_step() * n) /
-                                     (static_cast<double>(el) * 1000.0),
-                                 std::memory_order_relaxed);
-            }
-            slot.iterations.store(n, std::memory_order_relaxed);
-        } while (el < limit);
+        const timed_loop_end end = run_timed_loop(timed_loop{.s = s,
+                                                             .duration = p.duration,
+                                                             .coarse_start = c0,
+                                                             .coarse = a_.coarse,
+                                                             .coarse_now = a_.env.coarse_now,
+                                                             .progress = a_.progress,
+                                                             .index = a_.index,
+                                                             .is_main = a_.is_main,
+                                                             .console = a_.console,
+                                                             .sink = a_.env.sink(),
+                                                             .stop = a_.stop});
+        if (end.error) {
+            fail(*end.error);
+            return;
+        }
+        if (end.stopped) {
+            return;
+        }
+        const std::uint64_t n = end.steps;
 
         // The fast interval lies inside the coarse one.
         const std::int64_t f1 = a_.env.fast_now();
