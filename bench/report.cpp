@@ -8,6 +8,7 @@
 // The tables give medians over the repetitions, whose order of variants rotates.
 #include "driver/progress.hpp"
 #include "driver/run_types.hpp"
+#include "driver/timed_loop.hpp"
 #include "platform/cpu.hpp"
 #include "platform/isa.hpp"
 #include "platform/memory.hpp"
@@ -516,40 +517,29 @@ private:
     int saved_ = -1;
 };
 
-// The worker's timed loop as the program runs it on its main worker: progress line under the
-// console lock, three virtual calls, one coarse-timer read and the slot update per step.
+// The program's own timed loop as its main worker runs it (progress line under the console
+// lock, three virtual calls, one coarse-timer read and the slot update per step), capped at
+// `steps` steps; seconds taken, or -1 when a step failed.
 double timed_loop(solver& s, std::uint64_t steps, std::mutex& console,
                   std::vector<kestrix::progress_slot>& slots, const kestrix::coarse_timer& coarse) {
-    std::uint64_t n = 0;
-    std::int64_t el = 0;
-    const auto c0 = static_cast<std::int64_t>(kestrix::coarse_timer_now());
+    static const std::function<std::uint64_t()> coarse_now = kestrix::coarse_timer_now;
+    const std::stop_source stop;
     const double t0 = now_seconds();
-    for (std::uint64_t i = 0; i < steps; ++i) {
-        {
-            std::lock_guard lock(console);
-            kestrix::print_progress(el / 1000, 30, slots);
-        }
-        kestrix::error_text err = s.pre_step(n);
-        if (!err) {
-            err = s.step();
-        }
-        if (!err) {
-            err = s.post_step(n);
-        }
-        if (err) {
-            return -1.0;
-        }
-        ++n;
-        el = kestrix::elapsed_milliseconds(coarse, c0,
-                                           static_cast<std::int64_t>(kestrix::coarse_timer_now()));
-        if (el > 0) {
-            slots[0].mgups.store(static_cast<double>(s.updates_per_step() * n) /
-                                     (static_cast<double>(el) * 1000.0),
-                                 std::memory_order_relaxed);
-        }
-        slots[0].iterations.store(n, std::memory_order_relaxed);
-    }
-    return now_seconds() - t0;
+    const kestrix::timed_loop_end end = kestrix::run_timed_loop(
+        kestrix::timed_loop{.s = s,
+                            .duration = 30,
+                            .coarse_start = static_cast<std::int64_t>(coarse_now()),
+                            .coarse = coarse,
+                            .coarse_now = coarse_now,
+                            .progress = slots,
+                            .index = 0,
+                            .is_main = true,
+                            .console = console,
+                            .sink = kestrix::process_console(),
+                            .stop = stop,
+                            .step_limit = steps});
+    const double t = now_seconds() - t0;
+    return end.error ? -1.0 : t;
 }
 
 void run_overhead(const options& o) {
@@ -608,7 +598,7 @@ void run_overhead(const options& o) {
                 double p0 = now_seconds();
                 for (int i = 0; i < calls; ++i) {
                     std::lock_guard lock(console);
-                    kestrix::print_progress(1, 30, slots);
+                    kestrix::print_progress(kestrix::process_console(), 1, 30, slots);
                 }
                 progress_us.push_back((now_seconds() - p0) * 1e6 / calls);
                 p0 = now_seconds();
@@ -741,11 +731,13 @@ void run_large(const options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    // Help wins over every other argument (run-report.sh may put one in front of it).
+    if (std::any_of(args.begin(), args.end(),
+                    [](std::string_view a) { return a == "--help" || a == "-h"; })) {
         std::fputs(kb::usage_text, stdout);
         return 0;
     }
-    const std::vector<std::string_view> args(argv + 1, argv + argc);
     const auto parsed = kb::parse_options(
         args, static_cast<std::uint64_t>(std::max(1U, std::thread::hardware_concurrency())));
     if (!parsed) {

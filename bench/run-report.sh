@@ -10,7 +10,11 @@ build=${KX_PERF_BUILD:-$root/build/perf}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build "$build" -j"$(nproc)" --target bench_report > /dev/null
 reserve=()
-if [[ $(id -u) -eq 0 && -w /proc/sys/vm/nr_hugepages ]]; then
+wants_help=0
+for arg in "$@"; do
+    [[ $arg == --help || $arg == -h ]] && wants_help=1
+done
+if [[ $wants_help -eq 0 && $(id -u) -eq 0 && -w /proc/sys/vm/nr_hugepages ]]; then
     reserve=(--reserve-huge-pages)
 fi
 exec "$build/bench/bench_report" "${reserve[@]}" "$@"

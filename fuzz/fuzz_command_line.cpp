@@ -1,10 +1,10 @@
 // Command lines from raw bytes, parsed and checked in-process; no mode ever runs. The input is
 // split at NUL bytes when it has any (so that arguments may hold newlines), else at newlines;
 // the first piece is the program name and an empty input is an empty argument vector.
-#include "cli/options.hpp"
 #include "cli/parser.hpp"
 #include "driver/config.hpp"
 #include "driver/entry.hpp"
+#include "driver/options.hpp"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,10 +1,11 @@
 #pragma once
-// The run configuration, the harness settings and the process-wide topology cache.
+// The run configuration and the harness settings as the option table fills them (text as
+// typed), and the process-wide topology cache. The entry decision turns them into a
+// run_request (driver/request.hpp) once; nothing below it reads these records.
 #include "platform/topology.hpp"
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,26 +48,12 @@ struct topology_cache {
 };
 const cpu_topology& get_topology(topology_cache& cache);
 
-namespace bench_box {
-struct harness_run {
-    std::string label;
-    std::uint32_t estimate_seconds = 0;
-    std::function<std::optional<double>()> execute;
-    std::vector<std::optional<double>> scores;
-};
-} // namespace bench_box
-
+// The harness options as the command line gives them.
 struct harness_settings {
     std::uint32_t pause_ms = 1;
     std::uint32_t sub_runs = 3;
-    std::vector<bench_box::harness_run> runs;
     std::string variable = "none";
     std::string option_string;
-};
-
-struct kestrix_harness_context {
-    bench_config& config;
-    topology_cache& topology;
 };
 
 // The entry point's mode flags.

@@ -1,11 +1,12 @@
 #include "driver/entry.hpp"
 
-#include "cli/options.hpp"
 #include "console/animation.hpp"
 #include "console/output.hpp"
 #include "driver/config.hpp"
 #include "driver/harness.hpp"
 #include "driver/interrupt.hpp"
+#include "driver/options.hpp"
+#include "driver/run_types.hpp"
 #include "platform/isa.hpp"
 #include "platform/timer.hpp"
 #include "platform/topology.hpp"
@@ -32,7 +33,16 @@ command_line::command_line() : table(build_option_table(config, harness, modes))
 namespace {
 
 entry_decision failed(std::string message) {
-    return {program_mode::none, 1, std::move(message)};
+    entry_decision d;
+    d.exit_code = 1;
+    d.failure = std::move(message);
+    return d;
+}
+
+entry_decision chosen(program_mode mode) {
+    entry_decision d;
+    d.mode = mode;
+    return d;
 }
 
 } // namespace
@@ -44,28 +54,30 @@ entry_decision decide_mode(command_line& cl, int argc, const char* const* argv) 
         return failed(std::move(*outcome.failure));
     }
     if (modes.play_animation) {
-        return {program_mode::animation, 0, {}};
+        return chosen(program_mode::animation);
     }
     if (std::find(grid_edges.begin(), grid_edges.end(), config.size) == grid_edges.end()) {
         return failed(
             fmt::format("Invalid size '{}', must be one of: {}", config.size, size_list_text));
     }
-    if (!is_known_workload(config.workload)) {
+    const std::optional<workload_kind> workload = parse_workload_name(config.workload);
+    if (!workload) {
         return failed(fmt::format("Invalid workload name '{}', must be one of: {}", config.workload,
                                   workload_list_text));
     }
-    if (!is_valid_isa_name(config.isa)) {
+    const std::optional<isa_kind> isa = parse_isa_name(config.isa);
+    if (!isa) {
         return failed(
             fmt::format("Invalid isa name '{}', must be one of: {}", config.isa, isa_list_text));
     }
     if (modes.show_help) {
-        return {program_mode::help, 0, {}};
+        return chosen(program_mode::help);
     }
     if (modes.topo_debug) {
-        return {program_mode::topology, 0, {}};
+        return chosen(program_mode::topology);
     }
     if (modes.timer_debug) {
-        return {program_mode::timer_report, 0, {}};
+        return chosen(program_mode::timer_report);
     }
     const std::uint64_t n = config.size;
     const std::uint64_t cells = (n + 2) * (n + 2) * (n + 2); // wraps; caught below
@@ -75,7 +87,26 @@ entry_decision decide_mode(command_line& cl, int argc, const char* const* argv) 
     if (!overflow_mul(n, n)) {
         return failed(fmt::format("grid size {} would overflow slice buffer", n));
     }
-    return {program_mode::benchmark, 0, {}};
+    entry_decision d = chosen(program_mode::benchmark);
+    d.request = run_request{
+        .threads = config.threads,
+        .duration = config.duration,
+        .size = config.size,
+        // The option table admits only the three policies.
+        .placement = parse_placement_name(config.threading).value_or(placement_policy::os),
+        .workload = *workload,
+        .isa = *isa,
+        .strict_isa_check = config.strict_isa_check,
+        .large_pages = config.large_pages,
+        .bypass_timer_check = config.bypass_timer_check,
+    };
+    if (const auto variable = parse_sweep_variable(cl.harness.variable)) {
+        d.harness = harness_request{.variable = *variable,
+                                    .option = cl.harness.option_string,
+                                    .sub_runs = cl.harness.sub_runs,
+                                    .pause_ms = cl.harness.pause_ms};
+    }
+    return d;
 }
 
 namespace {
@@ -103,7 +134,12 @@ int dispatch(int argc, char** argv) {
         break;
     case program_mode::benchmark:
         begin_interruptible();
-        run_harness(cl.harness, kestrix_harness_context{cl.config, topology});
+        if (decision.harness) {
+            const run_env env = real_run_env(topology);
+            run_harness(*decision.harness, decision.request, env);
+        } else {
+            write_line(stream::err, "unknown var " + cl.harness.variable);
+        }
         end_interruptible(); // an interrupted run ends here
         write_line(stream::out, "press enter to exit");
         std::getchar();

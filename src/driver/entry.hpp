@@ -1,6 +1,7 @@
 #pragma once
 #include "cli/parser.hpp"
 #include "driver/config.hpp"
+#include "driver/request.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -34,10 +35,14 @@ struct entry_decision {
     program_mode mode = program_mode::none;
     int exit_code = 0;
     std::optional<std::string> failure; // the one line for standard error; mode none, code 1
+    // The benchmark mode's run and harness, resolved from the options.
+    run_request request;
+    std::optional<harness_request> harness; // none: the option named no known variable
 };
 
-// Parses the arguments into cl and applies the checks in their order of precedence. Runs no
-// mode and writes nothing, so that any argument vector can be tried in-process.
+// Parses the arguments into cl and applies the checks in their order of precedence; for the
+// benchmark mode it resolves the request. Runs no mode and writes nothing, so that any
+// argument vector can be tried in-process.
 entry_decision decide_mode(command_line& cl, int argc, const char* const* argv);
 
 } // namespace kestrix

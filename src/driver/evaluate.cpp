@@ -1,7 +1,6 @@
 #include "driver/evaluate.hpp"
 
 #include "console/output.hpp"
-#include "platform/cpu.hpp"
 
 #include <kestrix/version.hpp>
 
@@ -34,7 +33,7 @@ std::uint64_t distance(std::int64_t a, std::int64_t b) {
     return a >= b ? ua - ub : ub - ua;
 }
 
-void print_table(const std::vector<table_row>& rows) {
+void print_table(console_sink& sink, const std::vector<table_row>& rows) {
     std::array<std::size_t, column_count> widths{};
     for (std::size_t c = 0; c < column_count; ++c) {
         widths[c] = column_headers[c].size();
@@ -50,7 +49,7 @@ void print_table(const std::vector<table_row>& rows) {
             }
             fmt::format_to(std::back_inserter(line), "{:>{}}", cell(c), widths[c]);
         }
-        write_line(stream::out, line);
+        write_line(sink, stream::out, line);
     };
     print_line([](std::size_t c) { return column_headers[c]; });
     for (const auto& row : rows) {
@@ -60,10 +59,10 @@ void print_table(const std::vector<table_row>& rows) {
 
 } // namespace
 
-void print_invalid_banner() {
-    write_line(stream::err, "==================");
-    write_line(stream::err, "  invalid result ");
-    write_line(stream::err, "==================");
+void print_invalid_banner(console_sink& sink) {
+    write_line(sink, stream::err, "==================");
+    write_line(sink, stream::err, "  invalid result ");
+    write_line(sink, stream::err, "==================");
 }
 
 std::string format_score(double score) {
@@ -73,14 +72,15 @@ std::string format_score(double score) {
     return fmt::format("{:.4g} MGups", score);
 }
 
-std::optional<double> evaluate_run(const run_state& state, std::string_view brand) {
+std::optional<double> evaluate_run(const run_state& state, const run_request& request,
+                                   std::string_view brand, console_sink& sink) {
     if (state.stopped) {
-        print_invalid_banner();
+        print_invalid_banner(sink);
         return std::nullopt;
     }
     if (state.results.size() < state.count) {
-        print_invalid_banner();
-        write_line(stream::err, "not all threads produced a result");
+        print_invalid_banner(sink);
+        write_line(sink, stream::err, "not all threads produced a result");
         return std::nullopt;
     }
 
@@ -94,32 +94,30 @@ std::optional<double> evaluate_run(const run_state& state, std::string_view bran
                         fmt::format("{:.2f}", rate), fmt::format("{}", r.iterations)});
         score += rate;
     }
-    print_table(rows);
+    print_table(sink, rows);
 
     for (const auto& r : state.results) {
         const std::int64_t fast_ms = r.fast_us / 1000;
         if (distance(fast_ms, r.coarse_ms) >= static_cast<std::uint64_t>(timer_tolerance_ms)) {
-            print_invalid_banner();
-            write_line(stream::err,
+            print_invalid_banner(sink);
+            write_line(sink, stream::err,
                        "disagreement between timers for total work is larger than tolerance");
-            write_line(stream::err, fmt::format("fast timer = {}ms    coarse timer = {}ms", fast_ms,
-                                                r.coarse_ms));
+            write_line(
+                sink, stream::err,
+                fmt::format("fast timer = {}ms    coarse timer = {}ms", fast_ms, r.coarse_ms));
             return std::nullopt;
         }
     }
 
-    write_line(stream::out, "===============");
-    write_line(stream::out, "  valid result ");
-    write_line(stream::out, "===============");
-    write_line(stream::out,
-               fmt::format("kestrix v{} {} {}", version_text, state.workload, state.isa));
-    write_line(stream::out, brand);
-    write_line(stream::out, "final score: " + format_score(score));
+    write_line(sink, stream::out, "===============");
+    write_line(sink, stream::out, "  valid result ");
+    write_line(sink, stream::out, "===============");
+    write_line(sink, stream::out,
+               fmt::format("kestrix v{} {} {}", version_text, workload_name(request.workload),
+                           isa_name(request.isa)));
+    write_line(sink, stream::out, brand);
+    write_line(sink, stream::out, "final score: " + format_score(score));
     return score;
-}
-
-std::optional<double> evaluate_run(const run_state& state) {
-    return evaluate_run(state, read_cpu_brand());
 }
 
 } // namespace kestrix

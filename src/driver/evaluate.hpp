@@ -9,11 +9,11 @@ namespace kestrix {
 
 inline constexpr std::int64_t timer_tolerance_ms = 32;
 
-std::optional<double> evaluate_run(const run_state& state, std::string_view brand);
-// The same with the host processor's brand string.
-std::optional<double> evaluate_run(const run_state& state);
+// The request names the workload and the instruction set in the valid banner.
+std::optional<double> evaluate_run(const run_state& state, const run_request& request,
+                                   std::string_view brand, console_sink& sink);
 
-void print_invalid_banner();
+void print_invalid_banner(console_sink& sink);
 
 // "{:.2f} MGups" above 100, else "{:.4g} MGups".
 std::string format_score(double score);

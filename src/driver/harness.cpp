@@ -1,6 +1,8 @@
 #include "driver/harness.hpp"
 
 #include "driver/interrupt.hpp"
+#include "driver/run.hpp"
+#include "driver/run_types.hpp"
 #include "driver/sweep.hpp"
 
 #include "console/output.hpp"
@@ -34,6 +36,7 @@ std::uint64_t saturated_add(std::uint64_t a, std::uint64_t b) {
 // in memory at once.
 class line_writer {
 public:
+    explicit line_writer(console_sink& sink) : sink_(sink) {}
     template <typename... Args> void add(fmt::format_string<Args...> f, Args&&... args) {
         fmt::format_to(std::back_inserter(buffer_), f, std::forward<Args>(args)...);
         spill();
@@ -47,7 +50,7 @@ public:
         }
     }
     void end() {
-        write_line(stream::out, buffer_);
+        write_line(sink_, stream::out, buffer_);
         buffer_.clear();
     }
 
@@ -55,49 +58,46 @@ private:
     static constexpr std::size_t chunk = 64 * 1024;
     void spill() {
         if (buffer_.size() >= chunk) {
-            write_unflushed(stream::out, buffer_);
+            write_unflushed(sink_, stream::out, buffer_);
             buffer_.clear();
         }
     }
+    console_sink& sink_;
     std::string buffer_;
 };
 
 // A sub-run that throws counts as one without a score; the sweep goes on.
-std::optional<double> execute_one(const bench_box::harness_run& run) {
+std::optional<double> execute_one(const bench_box::harness_run& run, const point_runner& runner,
+                                  console_sink& sink) {
     try {
-        return run.execute();
+        return runner(run.request);
     } catch (const std::exception& e) {
-        write_line(stream::err, fmt::format("run {} failed: {}", run.label, e.what()));
+        write_line(sink, stream::err, fmt::format("run {} failed: {}", run.label, e.what()));
         return std::nullopt;
     }
 }
 
-std::optional<run_list> generate(const std::string& variable, std::string_view option,
-                                 const kestrix_harness_context& context, bool& known) {
-    known = true;
-    if (variable == "none") {
+std::optional<run_list> generate(sweep_variable variable, std::string_view option,
+                                 const sweep_context& context) {
+    switch (variable) {
+    case sweep_variable::none:
         return h_none_var::gen(option, context);
-    }
-    if (variable == "size") {
+    case sweep_variable::size:
         return h_size_var::gen(option, context);
-    }
-    if (variable == "duration") {
+    case sweep_variable::duration:
         return h_dur_var::gen(option, context);
-    }
-    if (variable == "threads") {
+    case sweep_variable::threads:
         return h_threads_var::gen(option, context);
-    }
-    if (variable == "isa") {
+    case sweep_variable::isa:
         return h_isa_var::gen(option, context);
     }
-    known = false;
     return std::nullopt;
 }
 
 } // namespace
 
-std::uint64_t harness_estimate(const std::vector<bench_box::harness_run>& runs,
-                               std::uint32_t sub_runs, std::uint32_t pause_ms) {
+std::uint64_t harness_estimate(const run_list& runs, std::uint32_t sub_runs,
+                               std::uint32_t pause_ms) {
     std::uint64_t total = saturated_mul(runs.size(), pause_ms) / 1000;
     for (const auto& run : runs) {
         total = saturated_add(total, saturated_mul(sub_runs, run.estimate_seconds));
@@ -105,52 +105,55 @@ std::uint64_t harness_estimate(const std::vector<bench_box::harness_run>& runs,
     return total;
 }
 
-void execute_runs(harness_settings& settings) {
-    const std::uint64_t total = saturated_mul(settings.runs.size(), settings.sub_runs);
+void execute_runs(run_list& runs, std::uint32_t sub_runs, std::uint32_t pause_ms,
+                  const point_runner& runner, console_sink& sink) {
+    const std::uint64_t total = saturated_mul(runs.size(), sub_runs);
     std::uint64_t k = 0;
-    for (auto& run : settings.runs) {
+    for (auto& run : runs) {
         run.scores.clear();
-        for (std::uint32_t i = 0; i < settings.sub_runs; ++i) {
+        for (std::uint32_t i = 0; i < sub_runs; ++i) {
             if (interrupt_noticed()) {
                 return;
             }
             ++k;
-            write_line(stream::out, "");
-            write_line(stream::out, fmt::format("!!HARNESS!! run {}/{}", k, total));
-            write_line(stream::out, "");
-            run.scores.push_back(execute_one(run));
-            std::this_thread::sleep_for(std::chrono::milliseconds(settings.pause_ms));
+            write_line(sink, stream::out, "");
+            write_line(sink, stream::out, fmt::format("!!HARNESS!! run {}/{}", k, total));
+            write_line(sink, stream::out, "");
+            run.scores.push_back(execute_one(run, runner, sink));
+            std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
         }
     }
 }
 
-void print_results_table(const harness_settings& s) {
-    write_line(stream::out, "");
-    write_line(stream::out, "!!HARNESS!!");
-    write_line(stream::out, fmt::format("====={} results=====", s.variable));
+void print_results_table(sweep_variable variable, const run_list& runs, std::uint32_t sub_runs,
+                         console_sink& sink) {
+    const std::string_view name = sweep_variable_name(variable);
+    write_line(sink, stream::out, "");
+    write_line(sink, stream::out, "!!HARNESS!!");
+    write_line(sink, stream::out, fmt::format("====={} results=====", name));
 
-    std::size_t width = std::max<std::size_t>(8, s.variable.size());
-    for (const auto& run : s.runs) {
+    std::size_t width = std::max<std::size_t>(8, name.size());
+    for (const auto& run : runs) {
         width = std::max(width, run.label.size());
     }
 
-    line_writer line;
-    line.add(" {:<{}} |", s.variable, width);
-    for (std::uint64_t i = 1; i <= s.sub_runs; ++i) {
+    line_writer line(sink);
+    line.add(" {:<{}} |", name, width);
+    for (std::uint64_t i = 1; i <= sub_runs; ++i) {
         line.add(" {:>8}", fmt::format("run {}", i));
     }
     line.add(" | {:>8} | {:>8}", "avg", "max/min");
     line.end();
-    line.repeat('=', saturated_add(width + 25, saturated_mul(9, s.sub_runs)));
+    line.repeat('=', saturated_add(width + 25, saturated_mul(9, sub_runs)));
     line.end();
 
-    for (const auto& run : s.runs) {
+    for (const auto& run : runs) {
         line.add(" {:<{}} |", run.label, width);
         double sum = 0.0;
         double high = 0.0;
         double low = 1e20;
         std::uint64_t n = 0;
-        for (std::uint64_t i = 0; i < s.sub_runs; ++i) {
+        for (std::uint64_t i = 0; i < sub_runs; ++i) {
             const bool has = i < run.scores.size() && run.scores[i].has_value();
             if (!has) {
                 line.add(" {:>8}", "---");
@@ -172,37 +175,35 @@ void print_results_table(const harness_settings& s) {
     }
 }
 
-void run_harness(harness_settings& settings, const kestrix_harness_context& context) {
-    bool known = true;
+void run_harness(const harness_request& harness, const run_request& base, const run_env& env) {
+    console_sink& sink = env.sink();
     std::optional<run_list> runs;
     try {
-        runs = generate(settings.variable, settings.option_string, context, known);
+        runs = generate(harness.variable, harness.option, sweep_context{base, env});
     } catch (const std::bad_alloc&) {
-        write_line(stream::err, fmt::format("not enough memory to plan the harness runs for "
-                                            "{}\t{}; aborting",
-                                            settings.variable, settings.option_string));
-        return;
-    }
-    if (!known) {
-        write_line(stream::err, "unknown var " + settings.variable);
+        write_line(sink, stream::err,
+                   fmt::format("not enough memory to plan the harness runs for {}\t{}; aborting",
+                               sweep_variable_name(harness.variable), harness.option));
         return;
     }
     if (!runs) {
-        write_line(stream::err, "couldn't generate runs for harness for " + settings.variable +
-                                    "\t" + settings.option_string);
+        write_line(sink, stream::err,
+                   fmt::format("couldn't generate runs for harness for {}\t{}",
+                               sweep_variable_name(harness.variable), harness.option));
         return;
     }
-    settings.runs = std::move(*runs);
 
-    write_line(stream::out, "!!HARNESS!! run values:");
-    for (const auto& run : settings.runs) {
-        write_line(stream::out, run.label);
+    write_line(sink, stream::out, "!!HARNESS!! run values:");
+    for (const auto& run : *runs) {
+        write_line(sink, stream::out, run.label);
     }
-    write_line(stream::out, "!!HARNESS!! estimated total time = " +
-                                format_duration(harness_estimate(settings.runs, settings.sub_runs,
-                                                                 settings.pause_ms)));
-    execute_runs(settings);
-    print_results_table(settings);
+    write_line(sink, stream::out,
+               "!!HARNESS!! estimated total time = " +
+                   format_duration(harness_estimate(*runs, harness.sub_runs, harness.pause_ms)));
+    // Every sub-run of every point is a whole run on the same environment.
+    const point_runner runner = [&env](const run_request& r) { return run_benchmark(r, env); };
+    execute_runs(*runs, harness.sub_runs, harness.pause_ms, runner, sink);
+    print_results_table(harness.variable, *runs, harness.sub_runs, sink);
 }
 
 } // namespace kestrix

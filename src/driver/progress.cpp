@@ -24,12 +24,12 @@ void format_progress(fmt::memory_buffer& out, std::int64_t elapsed_seconds, std:
                    duration, rate, iterations);
 }
 
-void print_progress(std::int64_t elapsed_seconds, std::uint32_t duration,
+void print_progress(console_sink& sink, std::int64_t elapsed_seconds, std::uint32_t duration,
                     std::span<const progress_slot> slots) {
     // Once per step of the main worker: keep the formatting free of fresh allocations.
     thread_local fmt::memory_buffer buffer;
     format_progress(buffer, elapsed_seconds, duration, slots);
-    write_text(stream::out, std::string_view(buffer.data(), buffer.size()));
+    write_text(sink, stream::out, std::string_view(buffer.data(), buffer.size()));
 }
 
 } // namespace kestrix

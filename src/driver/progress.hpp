@@ -14,7 +14,7 @@ void format_progress(fmt::memory_buffer& out, std::int64_t elapsed_seconds, std:
                      std::span<const progress_slot> slots);
 
 // Formats into a per-thread buffer reused from call to call, writes it and flushes.
-void print_progress(std::int64_t elapsed_seconds, std::uint32_t duration,
+void print_progress(console_sink& sink, std::int64_t elapsed_seconds, std::uint32_t duration,
                     std::span<const progress_slot> slots);
 
 } // namespace kestrix

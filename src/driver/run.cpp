@@ -34,39 +34,36 @@ bool grids_exceed(std::uint32_t count, std::uint64_t per_thread, std::uint64_t a
     return __builtin_mul_overflow(std::uint64_t{count}, per_thread, &total) || total > available;
 }
 
-void stop_message(std::string_view text) {
-    write_line(stream::err, text);
-}
-
 } // namespace
 
-run_hooks real_run_hooks() {
-    run_hooks h;
-    h.make_solver = [](std::string_view workload, std::string_view isa, std::uint32_t index) {
+run_env real_run_env(topology_cache& cache) {
+    run_env e;
+    e.make_solver = [](workload_kind workload, isa_kind isa, std::uint32_t index) {
         return make_solver(workload, isa, index);
     };
-    h.probe_fast = probe_fast_timer;
-    h.probe_coarse = probe_coarse_timer;
-    h.fast_now = fast_timer_now;
-    h.coarse_now = coarse_timer_now;
-    h.hwbot_compliant = is_hwbot_compliant;
-    h.isa_support = [](std::string_view isa) { return check_isa_support(isa); };
-    h.variant_runnable = [](std::string_view isa, std::string_view workload) {
-        const std::optional<isa_kind> kind = parse_isa_name(isa);
-        const std::optional<workload_kind> w = parse_workload_name(workload);
-        return kind && w ? check_variant_runnable(*kind, *w) : check_variant_runnable(isa);
+    e.probe_fast = probe_fast_timer;
+    e.probe_coarse = probe_coarse_timer;
+    e.fast_now = fast_timer_now;
+    e.coarse_now = coarse_timer_now;
+    e.hwbot_compliant = is_hwbot_compliant;
+    e.isa_support = [](isa_kind isa) { return check_isa_support(isa); };
+    e.variant_runnable = [](isa_kind isa, workload_kind workload) {
+        return check_variant_runnable(isa, workload);
     };
-    h.brand = [] { return read_cpu_brand(); };
-    h.features = [] { return format_cpu_features(); };
-    h.available_memory = available_physical_memory;
-    h.start_thread = [](std::function<void()> body) { return std::thread(std::move(body)); };
-    return h;
+    e.brand = [] { return read_cpu_brand(); };
+    e.features = [] { return format_cpu_features(); };
+    e.available_memory = available_physical_memory;
+    e.start_thread = [](std::function<void()> body) { return std::thread(std::move(body)); };
+    e.topology = [&cache]() -> const cpu_topology& { return get_topology(cache); };
+    e.place = apply_placement;
+    e.console = &process_console();
+    return e;
 }
 
-void print_warning_box() {
-    write_line(stream::err, "===========");
-    write_line(stream::err, "  warning  ");
-    write_line(stream::err, "===========");
+void print_warning_box(console_sink& sink) {
+    write_line(sink, stream::err, "===========");
+    write_line(sink, stream::err, "  warning  ");
+    write_line(sink, stream::err, "===========");
 }
 
 std::uint32_t automatic_thread_count(std::uint32_t cores, std::uint64_t available_memory,
@@ -82,25 +79,25 @@ std::uint32_t automatic_thread_count(std::uint32_t cores, std::uint64_t availabl
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(cores, fit));
 }
 
-std::uint32_t resolve_thread_count(const bench_config& config, topology_cache& cache) {
-    if (config.threads != 0) {
-        return config.threads;
+std::uint32_t resolve_thread_count(const run_request& request, const run_env& env) {
+    if (request.threads != 0) {
+        return request.threads;
     }
-    return automatic_thread_count(core_count(get_topology(cache)), available_physical_memory(),
-                                  config.size);
+    return automatic_thread_count(core_count(env.topology()), env.available_memory(), request.size);
 }
 
-run_state perform_run(const run_params& p, std::uint32_t count, const run_hooks& hooks) {
+run_state perform_run(const run_request& p, const threading_manager& placement, std::uint32_t count,
+                      const run_env& env) {
+    console_sink& sink = env.sink();
+    auto stop_message = [&sink](std::string_view text) { write_line(sink, stream::err, text); };
     run_state state;
     state.count = count;
-    state.workload = p.workload;
-    state.isa = p.isa;
 
     // A thread count far beyond memory must end here with a message, not in the allocator.
     std::unique_ptr<progress_slot[]> slots;
     std::vector<std::thread> threads;
     try {
-        if (!storage_fits(count, hooks.available_memory())) {
+        if (!storage_fits(count, env.available_memory())) {
             throw std::bad_alloc();
         }
         state.results.reserve(count);
@@ -115,73 +112,77 @@ run_state perform_run(const run_params& p, std::uint32_t count, const run_hooks&
     std::mutex results_lock;
     std::stop_source stop;
 
-    write_line(stream::out, hooks.brand());
-    write_line(stream::out, hooks.features());
+    write_line(sink, stream::out, env.brand());
+    write_line(sink, stream::out, env.features());
 
-    if (auto reasons = hooks.isa_support(p.isa)) {
+    if (auto reasons = env.isa_support(p.isa)) {
         std::lock_guard lock(console_lock);
-        print_warning_box();
-        write_text(stream::err, *reasons);
-        if (p.strict) {
-            write_line(stream::err, "isa support check failed; aborting");
+        print_warning_box(sink);
+        write_text(sink, stream::err, *reasons);
+        if (p.strict_isa_check) {
+            write_line(sink, stream::err, "isa support check failed; aborting");
             return state;
         }
     }
     // Going on past a failed check must never execute instructions the processor lacks.
-    if (auto reason = hooks.variant_runnable(p.isa, p.workload)) {
+    if (auto reason = env.variant_runnable(p.isa, p.workload)) {
         stop_message(fmt::format("the {} solver cannot execute on this processor: {}; aborting",
-                                 p.isa, *reason));
+                                 isa_name(p.isa), *reason));
         return state;
     }
 
     const std::uint64_t per_thread = grid_bytes(p.size);
-    write_line(stream::out, fmt::format("running with {} thread{} ({})", count,
-                                        count > 1 ? "s" : "", p.threading));
-    write_line(stream::out, fmt::format("{} x {} x {} grid", p.size, p.size, p.size));
-    write_line(stream::out, format_bytes(per_thread) + " per thread");
-    write_line(stream::out, format_bytes(std::uint64_t{count} * per_thread) + " total");
+    write_line(sink, stream::out,
+               fmt::format("running with {} thread{} ({})", count, count > 1 ? "s" : "",
+                           placement_name(p.placement)));
+    write_line(sink, stream::out, fmt::format("{} x {} x {} grid", p.size, p.size, p.size));
+    write_line(sink, stream::out, format_bytes(per_thread) + " per thread");
+    write_line(sink, stream::out, format_bytes_times(count, per_thread) + " total");
 
     phase_barrier barrier(static_cast<std::ptrdiff_t>(count));
 
-    const fast_timer fast = hooks.probe_fast();
-    const coarse_timer coarse = hooks.probe_coarse();
+    const fast_timer fast = env.probe_fast();
+    const coarse_timer coarse = env.probe_coarse();
     const std::string_view source = timer_source_name(fast.source);
-    write_line(stream::out, fmt::format("Fast Timer Frequency: {} ({})",
-                                        format_si(static_cast<std::uint64_t>(std::max<std::int64_t>(
-                                                      display_frequency(fast), 0)),
-                                                  "Hz"),
-                                        source));
-    write_line(stream::out, "Coarse Timer Frequency: " +
-                                format_si(static_cast<std::uint64_t>(
-                                              std::max<std::int64_t>(display_frequency(coarse), 0)),
-                                          "Hz"));
+    write_line(sink, stream::out,
+               fmt::format("Fast Timer Frequency: {} ({})",
+                           format_si(static_cast<std::uint64_t>(
+                                         std::max<std::int64_t>(display_frequency(fast), 0)),
+                                     "Hz"),
+                           source));
+    write_line(sink, stream::out,
+               "Coarse Timer Frequency: " +
+                   format_si(static_cast<std::uint64_t>(
+                                 std::max<std::int64_t>(display_frequency(coarse), 0)),
+                             "Hz"));
 
-    if (!hooks.hwbot_compliant(fast)) {
-        if (p.bypass) {
-            print_warning_box();
-            write_line(stream::err,
+    if (!env.hwbot_compliant(fast)) {
+        if (p.bypass_timer_check) {
+            print_warning_box(sink);
+            write_line(sink, stream::err,
                        fmt::format("Fast timer is not compliant with HWBOT rules (fast timer "
                                    "source: {})",
                                    source));
-            write_line(stream::err, "Check that this is a detection error in terms of your "
-                                    "windows version, processor, or timer before submitting");
+            write_line(sink, stream::err,
+                       "Check that this is a detection error in terms of your "
+                       "windows version, processor, or timer before submitting");
         } else {
-            write_line(stream::err,
+            write_line(sink, stream::err,
                        fmt::format("Fast Timer is not HWBOT compliant (fast timer source: {}); "
                                    "aborting",
                                    source));
-            write_line(stream::err,
+            write_line(sink, stream::err,
                        "Use --bypass-timer-check to run regardless if you are sure that this is "
                        "a detection error in terms of your windows version, processor, or timer");
             return state;
         }
     }
     const std::int64_t window = std::int64_t{p.duration} + 2;
-    if (will_overflow(fast, hooks.fast_now(), window)) {
+    if (will_overflow(fast, env.fast_now(), window)) {
         stop_message("fast timer will overflow during the run; aborting");
         return state;
     }
-    if (will_overflow(coarse, static_cast<std::int64_t>(hooks.coarse_now()), window)) {
+    if (will_overflow(coarse, static_cast<std::int64_t>(env.coarse_now()), window)) {
         stop_message("coarse timer will overflow during the run; aborting");
         return state;
     }
@@ -189,7 +190,7 @@ run_state perform_run(const run_params& p, std::uint32_t count, const run_hooks&
     // The fields are cleared as they are allocated: on a system that overcommits, grids beyond
     // the free memory would end the process in the out-of-memory killer, not in an error.
     // A single grid larger than the free memory is left to the allocation itself.
-    if (const std::uint64_t available = hooks.available_memory();
+    if (const std::uint64_t available = env.available_memory();
         !p.large_pages && available != 0 && per_thread <= available &&
         grids_exceed(count, per_thread, available)) {
         stop_message(fmt::format("{} threads need more than the {} of memory available for their "
@@ -200,23 +201,39 @@ run_state perform_run(const run_params& p, std::uint32_t count, const run_hooks&
 
     const std::span<progress_slot> progress(slots.get(), count);
     auto args_for = [&](std::uint32_t index) {
-        return worker_args{index, p,        state, console_lock, results_lock, barrier,
-                           stop,  progress, fast,  coarse,       index == 0,   hooks};
+        return worker_args{.index = index,
+                           .request = p,
+                           .placement = placement,
+                           .state = state,
+                           .console = console_lock,
+                           .results = results_lock,
+                           .barrier = barrier,
+                           .stop = stop,
+                           .progress = progress,
+                           .fast = fast,
+                           .coarse = coarse,
+                           .is_main = index == 0,
+                           .env = env};
     };
 
+    // Every worker 1 .. count-1 is started even when a started one has already failed: each
+    // failing worker says so itself, and the output does not depend on how far the others got.
+    // A thread that cannot be started at all ends the starting, whatever it throws.
     bool all_started = true;
     for (std::uint32_t index = 1; index < count; ++index) {
-        // Once a started worker has failed the run is lost: start no more.
-        if (stop.stop_requested()) {
-            all_started = false;
-            break;
-        }
+        std::optional<std::string> reason;
         try {
-            threads.push_back(hooks.start_thread([args = args_for(index)] { worker(args); }));
-        } catch (const std::system_error& e) {
+            threads.push_back(env.start_thread([args = args_for(index)] { worker(args); }));
+        } catch (const std::exception& e) {
+            reason = e.what();
+        } catch (...) {
+            reason = "unknown error";
+        }
+        if (reason) {
             std::lock_guard lock(console_lock);
-            write_line(stream::err, fmt::format("could not start worker thread {}: {}; aborting",
-                                                index, e.what()));
+            write_line(
+                sink, stream::err,
+                fmt::format("could not start worker thread {}: {}; aborting", index, *reason));
             stop.request_stop();
             all_started = false;
             break;
@@ -239,38 +256,22 @@ run_state perform_run(const run_params& p, std::uint32_t count, const run_hooks&
     return state;
 }
 
-std::optional<double> run_benchmark_with(bench_config config, topology_cache& cache,
-                                         const run_hooks& hooks) {
-    std::uint32_t count = config.threads;
-    if (count == 0) {
-        count = automatic_thread_count(core_count(get_topology(cache)), hooks.available_memory(),
-                                       config.size);
-    }
+std::optional<double> run_benchmark(const run_request& request, const run_env& env) {
+    const std::uint32_t count = resolve_thread_count(request, env);
     threading_manager placement;
     placement.thread_count = count;
-    if (config.threading == "numa" || config.threading == "phte") {
-        placement.placement = build_placement(config.threading, get_topology(cache));
+    if (request.placement != placement_policy::os) {
+        placement.placement = build_placement(request.placement, env.topology());
     }
     large_page_minimum();
 
-    const run_params params{config.large_pages,
-                            placement,
-                            config.workload,
-                            config.isa,
-                            config.strict_isa_check,
-                            std::clamp(config.duration, min_duration, max_duration),
-                            config.size,
-                            config.bypass_timer_check,
-                            config.threading};
-    const run_state state = perform_run(params, count, hooks);
+    run_request clamped = request;
+    clamped.duration = std::clamp(request.duration, min_duration, max_duration);
+    const run_state state = perform_run(clamped, placement, count, env);
     if (state.stopped && interrupt_noticed()) {
         return std::nullopt; // no banner: the interrupt said why
     }
-    return evaluate_run(state, hooks.brand());
-}
-
-std::optional<double> run_benchmark(bench_config config, topology_cache& cache) {
-    return run_benchmark_with(std::move(config), cache, real_run_hooks());
+    return evaluate_run(state, clamped, env.brand(), env.sink());
 }
 
 } // namespace kestrix

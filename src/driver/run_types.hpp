@@ -1,8 +1,10 @@
 #pragma once
 // The records one run shares between its orchestration, its workers and its evaluation, and
-// the seam through which tests replace the solver, the timers and thread creation.
+// the run environment through which tests replace everything outside the driver.
+#include "console/output.hpp"
 #include "driver/config.hpp"
 #include "driver/phase_barrier.hpp"
+#include "driver/request.hpp"
 #include "platform/placement.hpp"
 #include "platform/timer.hpp"
 #include "solver/solver.hpp"
@@ -22,40 +24,36 @@
 
 namespace kestrix {
 
-// Everything a run reaches outside the driver. The real run uses real_run_hooks(); tests
-// supply fakes to drive the failure paths for real.
-struct run_hooks {
-    std::function<std::unique_ptr<solver>(std::string_view workload, std::string_view isa,
-                                          std::uint32_t index)>
+// Everything a run reaches outside the driver, in one object: the solver factory, the clocks,
+// the processor checks, free memory, thread start, topology and placement, and the console.
+// The program builds the real one once (real_run_env) and hands it to every run, the sweep
+// points of the harness included; tests replace any member.
+struct run_env {
+    std::function<std::unique_ptr<solver>(workload_kind, isa_kind, std::uint32_t index)>
         make_solver;
     std::function<fast_timer()> probe_fast;
     std::function<coarse_timer()> probe_coarse;
     std::function<std::int64_t()> fast_now;
     std::function<std::uint64_t()> coarse_now;
     std::function<bool(const fast_timer&)> hwbot_compliant;
-    std::function<std::optional<std::string>(std::string_view isa)> isa_support;
-    std::function<std::optional<std::string>(std::string_view isa, std::string_view workload)>
-        variant_runnable;
+    std::function<std::optional<std::string>(isa_kind)> isa_support;
+    std::function<std::optional<std::string>(isa_kind, workload_kind)> variant_runnable;
     std::function<std::string()> brand;
     std::function<std::string()> features;
-    std::function<std::uint64_t()> available_memory;
-    // Starts one worker thread; may throw std::system_error like std::thread does.
+    std::function<std::uint64_t()> available_memory; // 0 when unknown
+    // Starts one worker thread; may throw, as std::thread does.
     std::function<std::thread(std::function<void()> body)> start_thread;
+    // The processor topology, detected at most once.
+    std::function<const cpu_topology&()> topology;
+    // Pins the calling worker thread to its place in the list.
+    std::function<void(const threading_manager&, std::uint32_t index)> place;
+    console_sink* console = &process_console();
+
+    console_sink& sink() const { return *console; }
 };
 
-run_hooks real_run_hooks();
-
-struct run_params {
-    bool large_pages = false;
-    const threading_manager& placement;
-    std::string_view workload;
-    std::string_view isa;
-    bool strict = false;
-    std::uint32_t duration = 1;
-    std::uint64_t size = 0;
-    bool bypass = false;
-    std::string_view threading;
-};
+// The real system; the topology is detected into cache on first use.
+run_env real_run_env(topology_cache& cache);
 
 struct thread_result {
     std::uint32_t thread_index = 0;
@@ -69,8 +67,6 @@ struct run_state {
     bool stopped = false;
     std::uint32_t count = 0;
     std::vector<thread_result> results;
-    std::string_view workload;
-    std::string_view isa;
 };
 
 // One cache-line pair per worker so that the writers never share a line. Relaxed atomics:
@@ -83,7 +79,8 @@ static_assert(sizeof(progress_slot) == 128);
 
 struct worker_args {
     std::uint32_t index = 0;
-    const run_params& params;
+    const run_request& request; // duration already clamped
+    const threading_manager& placement;
     run_state& state;
     std::mutex& console;
     std::mutex& results;
@@ -93,23 +90,21 @@ struct worker_args {
     fast_timer fast;
     coarse_timer coarse;
     bool is_main = false;
-    const run_hooks& hooks;
+    const run_env& env;
 };
 
 void worker(const worker_args& args);
 
-// The run itself, from the brand line to the joined workers (no evaluation).
-run_state perform_run(const run_params& params, std::uint32_t count, const run_hooks& hooks);
-
-// run_benchmark with replaceable dependencies.
-std::optional<double> run_benchmark_with(bench_config config, topology_cache& cache,
-                                         const run_hooks& hooks);
+// The run itself, from the brand line to the joined workers (no evaluation). The request's
+// duration is used as given (run_benchmark clamps it).
+run_state perform_run(const run_request& request, const threading_manager& placement,
+                      std::uint32_t count, const run_env& env);
 
 // threads = 0: the core count L (1 when 0), lowered to the number of grids that fit into the
 // available memory when that number is not 0. Never below 1.
 std::uint32_t automatic_thread_count(std::uint32_t cores, std::uint64_t available_memory,
                                      std::uint64_t size);
 
-void print_warning_box();
+void print_warning_box(console_sink& sink);
 
 } // namespace kestrix

@@ -1,9 +1,7 @@
 #include "driver/sweep.hpp"
 
-#include "driver/run.hpp"
 #include "driver/run_types.hpp"
 #include "platform/isa.hpp"
-#include "platform/memory.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -89,9 +87,8 @@ std::optional<sweep_range<T>> parse_range_of(std::string_view text, T s0, T e0, 
 }
 
 // Refuses a plan that cannot be held before any of it is built.
-void reserve_runs(run_list& runs, std::uint64_t count) {
-    const std::uint64_t available = available_physical_memory();
-    if (available != 0 && count > available / sizeof(bench_box::harness_run)) {
+void reserve_runs(run_list& runs, std::uint64_t count, std::uint64_t available) {
+    if (available != 0 && count > available / planned_run_bytes) {
         throw std::bad_alloc();
     }
     if (count > runs.max_size()) {
@@ -100,24 +97,19 @@ void reserve_runs(run_list& runs, std::uint64_t count) {
     runs.reserve(static_cast<std::size_t>(count));
 }
 
-std::uint32_t plus_one_saturated(std::uint32_t seconds) {
-    return seconds == std::numeric_limits<std::uint32_t>::max() ? seconds : seconds + 1;
+// The seconds a run of the given duration really takes: its clamped duration.
+std::uint32_t run_seconds(std::uint32_t duration) {
+    return std::clamp(duration, min_duration, max_duration);
 }
 
-// One planned run: label, estimate, and a callable that copies the configuration at the
-// moment it runs and replaces the swept field.
+// One planned run: label, estimate, and the requested run with the swept value replaced.
 template <typename Apply>
-bench_box::harness_run planned(std::string label, std::uint32_t estimate,
-                               const kestrix_harness_context& context, Apply apply) {
-    bench_box::harness_run run;
-    run.label = std::move(label);
-    run.estimate_seconds = estimate;
-    run.execute = [context, apply]() -> std::optional<double> {
-        bench_config copy = context.config;
-        apply(copy);
-        return run_benchmark(std::move(copy), context.topology);
-    };
-    return run;
+bench_box::harness_run planned(std::string label, std::uint32_t estimate, const sweep_context& c,
+                               Apply apply) {
+    run_request request = c.base;
+    apply(request);
+    return bench_box::harness_run{
+        .label = std::move(label), .estimate_seconds = estimate, .request = request, .scores = {}};
 }
 
 // The points of a numeric range: start, start + step, ... while not above end.
@@ -125,9 +117,10 @@ template <typename T> std::uint64_t point_count(const sweep_range<T>& r) {
     return (std::uint64_t{r.end} - r.start) / r.step + 1;
 }
 
-template <typename T, typename Make> run_list range_runs(const sweep_range<T>& r, Make make) {
+template <typename T, typename Make>
+run_list range_runs(const sweep_range<T>& r, std::uint64_t available, Make make) {
     run_list runs;
-    reserve_runs(runs, point_count(r));
+    reserve_runs(runs, point_count(r), available);
     for (std::uint64_t v = r.start; v <= r.end; v += r.step) {
         runs.push_back(make(static_cast<T>(v)));
     }
@@ -135,7 +128,7 @@ template <typename T, typename Make> run_list range_runs(const sweep_range<T>& r
 }
 
 template <typename T, typename Make>
-std::optional<run_list> list_runs(std::string_view option, Make make) {
+std::optional<run_list> list_runs(std::string_view option, std::uint64_t available, Make make) {
     const auto items = parse_list(option);
     if (!items) {
         return std::nullopt;
@@ -150,7 +143,7 @@ std::optional<run_list> list_runs(std::string_view option, Make make) {
         values.push_back(*v);
     }
     run_list runs;
-    reserve_runs(runs, values.size());
+    reserve_runs(runs, values.size(), available);
     for (T v : values) {
         runs.push_back(make(v));
     }
@@ -161,18 +154,19 @@ std::optional<run_list> list_runs(std::string_view option, Make make) {
 template <typename Make>
 std::optional<run_list> counted_sweep(std::string_view option, std::uint32_t auto_from,
                                       std::uint32_t auto_below, sweep_range<std::uint32_t> d,
-                                      Make make) {
+                                      std::uint64_t available, Make make) {
     if (is_automatic(option)) {
         run_list runs;
         if (auto_below > auto_from) {
-            return range_runs(sweep_range<std::uint32_t>{auto_from, auto_below - 1, 1}, make);
+            return range_runs(sweep_range<std::uint32_t>{auto_from, auto_below - 1, 1}, available,
+                              make);
         }
         return runs;
     }
     if (auto r = parse_range(option, d.start, d.end, d.step)) {
-        return range_runs(*r, make);
+        return range_runs(*r, available, make);
     }
-    return list_runs<std::uint32_t>(option, make);
+    return list_runs<std::uint32_t>(option, available, make);
 }
 
 std::optional<std::size_t> edge_index(std::uint64_t n) {
@@ -225,21 +219,16 @@ std::uint32_t max_threads_for_size(const cpu_topology& topology, std::uint64_t s
     return automatic_thread_count(core_count(topology), available_memory, size);
 }
 
-std::uint32_t max_threads_for_size(const cpu_topology& topology, std::uint64_t size) {
-    return max_threads_for_size(topology, size, available_physical_memory());
-}
-
-std::optional<run_list> h_none_var::gen(std::string_view, const kestrix_harness_context& c) {
+std::optional<run_list> h_none_var::gen(std::string_view, const sweep_context& c) {
     run_list runs;
-    runs.push_back(planned("none", c.config.duration, c, [](bench_config&) {}));
+    runs.push_back(planned("none", run_seconds(c.base.duration), c, [](run_request&) {}));
     return runs;
 }
 
-std::optional<run_list> h_size_var::gen(std::string_view option, const kestrix_harness_context& c) {
-    const std::uint32_t estimate = plus_one_saturated(c.config.duration);
+std::optional<run_list> h_size_var::gen(std::string_view option, const sweep_context& c) {
+    const std::uint32_t estimate = run_seconds(c.base.duration) + 1;
     auto make = [&](std::uint64_t n) {
-        return planned(fmt::format("{}", n), estimate, c,
-                       [n](bench_config& config) { config.size = n; });
+        return planned(fmt::format("{}", n), estimate, c, [n](run_request& r) { r.size = n; });
     };
     run_list runs;
     if (is_automatic(option)) {
@@ -270,46 +259,45 @@ std::optional<run_list> h_size_var::gen(std::string_view option, const kestrix_h
             return std::nullopt;
         }
     }
-    reserve_runs(runs, items->size());
+    reserve_runs(runs, items->size(), c.env.available_memory());
     for (const auto& item : *items) {
         runs.push_back(make(*parse_number<std::uint64_t>(item)));
     }
     return runs;
 }
 
-std::optional<run_list> h_dur_var::gen(std::string_view option, const kestrix_harness_context& c) {
+std::optional<run_list> h_dur_var::gen(std::string_view option, const sweep_context& c) {
     auto make = [&](std::uint32_t d) {
-        return planned(fmt::format("{}", d), plus_one_saturated(d), c,
-                       [d](bench_config& config) { config.duration = d; });
+        return planned(fmt::format("{}", d), run_seconds(d) + 1, c,
+                       [d](run_request& r) { r.duration = d; });
     };
-    return counted_sweep(option, 5, 60, {5, 60, 1}, make);
+    return counted_sweep(option, 5, 60, {5, 60, 1}, c.env.available_memory(), make);
 }
 
-std::optional<run_list> h_threads_var::gen_for(std::string_view option,
-                                               const kestrix_harness_context& c,
+std::optional<run_list> h_threads_var::gen_for(std::string_view option, const sweep_context& c,
                                                std::uint32_t limit) {
-    const std::uint32_t estimate = plus_one_saturated(c.config.duration);
+    const std::uint32_t estimate = run_seconds(c.base.duration) + 1;
     auto make = [&](std::uint32_t t) {
-        return planned(fmt::format("{}", t), estimate, c,
-                       [t](bench_config& config) { config.threads = t; });
+        return planned(fmt::format("{}", t), estimate, c, [t](run_request& r) { r.threads = t; });
     };
-    return counted_sweep(option, 1, limit, {1, limit, 1}, make);
+    return counted_sweep(option, 1, limit, {1, limit, 1}, c.env.available_memory(), make);
 }
 
-std::optional<run_list> h_threads_var::gen(std::string_view option,
-                                           const kestrix_harness_context& c) {
-    return gen_for(option, c, max_threads_for_size(get_topology(c.topology), c.config.size));
+std::optional<run_list> h_threads_var::gen(std::string_view option, const sweep_context& c) {
+    return gen_for(option, c,
+                   max_threads_for_size(c.env.topology(), c.base.size, c.env.available_memory()));
 }
 
-std::optional<run_list> h_isa_var::gen(std::string_view option, const kestrix_harness_context& c) {
-    auto make = [&](std::string_view name) {
-        return planned(std::string(name), c.config.duration, c,
-                       [isa = std::string(name)](bench_config& config) { config.isa = isa; });
+std::optional<run_list> h_isa_var::gen(std::string_view option, const sweep_context& c) {
+    // Point i of the nine instruction sets.
+    auto make = [&](std::size_t i) {
+        return planned(std::string(isa_names[i]), run_seconds(c.base.duration), c,
+                       [isa = static_cast<isa_kind>(i)](run_request& r) { r.isa = isa; });
     };
     run_list runs;
     auto add_names = [&](std::size_t first, std::size_t last) {
         for (std::size_t i = first; i <= last; ++i) {
-            runs.push_back(make(isa_names[i]));
+            runs.push_back(make(i));
         }
     };
     if (is_automatic(option)) {
@@ -334,8 +322,9 @@ std::optional<run_list> h_isa_var::gen(std::string_view option, const kestrix_ha
             return std::nullopt;
         }
     }
+    reserve_runs(runs, items->size(), c.env.available_memory());
     for (const auto& item : *items) {
-        runs.push_back(make(item));
+        runs.push_back(make(*isa_index(item)));
     }
     return runs;
 }

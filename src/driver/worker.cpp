@@ -1,6 +1,7 @@
 #include "driver/interrupt.hpp"
 #include "driver/progress.hpp"
 #include "driver/run_types.hpp"
+#include "driver/timed_loop.hpp"
 
 #include "console/output.hpp"
 
@@ -35,36 +36,37 @@ public:
 private:
     void say(stream s, std::string_view text) {
         std::lock_guard lock(a_.console);
-        write_line(s, text);
+        write_line(a_.env.sink(), s, text);
     }
 
     void fail(std::string_view text) {
         std::lock_guard lock(a_.console);
-        write_line(stream::err, text);
+        write_line(a_.env.sink(), stream::err, text);
         a_.stop.request_stop();
     }
 
     void fail(std::string_view head, std::string_view text) {
         std::lock_guard lock(a_.console);
-        write_line(stream::err, head);
-        write_line(stream::err, text);
+        write_line(a_.env.sink(), stream::err, head);
+        write_line(a_.env.sink(), stream::err, text);
         a_.stop.request_stop();
     }
 
     bool stopped() const { return stop_or_interrupt(a_.stop); }
 
     void body() {
-        const run_params& p = a_.params;
-        apply_placement(p.placement, a_.index);
+        const run_request& p = a_.request;
+        a_.env.place(a_.placement, a_.index);
         if (a_.is_main) {
             say(stream::out,
                 std::string("allocating fields.... ") + (p.large_pages ? "(large pages)" : ""));
         }
-        const std::int64_t t0 = a_.hooks.fast_now();
+        const std::int64_t t0 = a_.env.fast_now();
 
-        std::unique_ptr<solver> s = a_.hooks.make_solver(p.workload, p.isa, a_.index);
+        std::unique_ptr<solver> s = a_.env.make_solver(p.workload, p.isa, a_.index);
         if (!s) {
-            fail(fmt::format("could not initalize workload {} in thread {}", p.workload, a_.index));
+            fail(fmt::format("could not initalize workload {} in thread {}",
+                             workload_name(p.workload), a_.index));
             return;
         }
         if (auto err = s->allocate_fields(field_params{p.large_pages, p.size, 0.01})) {
@@ -86,7 +88,7 @@ private:
         if (stopped()) {
             return;
         }
-        const std::int64_t t1 = a_.hooks.fast_now();
+        const std::int64_t t1 = a_.env.fast_now();
         if (a_.is_main) {
             say(stream::out,
                 fmt::format("initialization took {}ms", elapsed_milliseconds(a_.fast, t0, t1)));
@@ -100,51 +102,39 @@ private:
     }
 
     void timed_phase(solver& s) {
-        const run_params& p = a_.params;
-        progress_slot& slot = a_.progress[a_.index];
-        std::uint64_t n = 0;
-        std::int64_t el = 0;
-        const auto c0 = static_cast<std::int64_t>(a_.hooks.coarse_now());
-        const std::int64_t f0 = a_.hooks.fast_now();
-        const auto limit = static_cast<std::int64_t>(std::uint64_t{p.duration} * 1000);
-        do {
-            if (a_.is_main) {
-                std::lock_guard lock(a_.console);
-                print_progress(el / 1000, p.duration, a_.progress);
-            }
-            error_text err = s.pre_step(n);
-            if (!err) {
-                err = s.step();
-            }
-            if (!err) {
-                err = s.post_step(n);
-            }
-            if (err) {
-                fail(*err);
-                return;
-            }
-            if (stopped()) {
-                return;
-            }
-            ++n;
-            el = elapsed_milliseconds(a_.coarse, c0,
-                                      static_cast<std::int64_t>(a_.hooks.coarse_now()));
-            if (el > 0) {
-                slot.mgups.store(static_cast<double>(s.updates_per_step() * n) /
-                                     (static_cast<double>(el) * 1000.0),
-                                 std::memory_order_relaxed);
-            }
-            slot.iterations.store(n, std::memory_order_relaxed);
-        } while (el < limit);
+        const run_request& p = a_.request;
+        const auto c0 = static_cast<std::int64_t>(a_.env.coarse_now());
+        const std::int64_t f0 = a_.env.fast_now();
+        const timed_loop_end end = run_timed_loop(timed_loop{.s = s,
+                                                             .duration = p.duration,
+                                                             .coarse_start = c0,
+                                                             .coarse = a_.coarse,
+                                                             .coarse_now = a_.env.coarse_now,
+                                                             .progress = a_.progress,
+                                                             .index = a_.index,
+                                                             .is_main = a_.is_main,
+                                                             .console = a_.console,
+                                                             .sink = a_.env.sink(),
+                                                             .stop = a_.stop});
+        if (end.error) {
+            fail(*end.error);
+            return;
+        }
+        if (end.stopped) {
+            (void)stopped(); // an interrupt becomes the run's stop request
+            return;
+        }
+        const std::uint64_t n = end.steps;
 
         // The fast interval lies inside the coarse one.
-        const std::int64_t f1 = a_.hooks.fast_now();
-        const auto c1 = static_cast<std::int64_t>(a_.hooks.coarse_now());
+        const std::int64_t f1 = a_.env.fast_now();
+        const auto c1 = static_cast<std::int64_t>(a_.env.coarse_now());
         if (a_.is_main) {
             {
                 std::lock_guard lock(a_.console);
-                print_progress(elapsed_seconds(a_.fast, f0, f1), p.duration, a_.progress);
-                write_line(stream::out, "");
+                print_progress(a_.env.sink(), elapsed_seconds(a_.fast, f0, f1), p.duration,
+                               a_.progress);
+                write_line(a_.env.sink(), stream::out, "");
             }
             say(stream::out, "validating result..");
         }
@@ -152,8 +142,11 @@ private:
             fail(*err);
             return;
         }
-        const thread_result r{a_.index, elapsed_milliseconds(a_.coarse, c0, c1),
-                              elapsed_microseconds(a_.fast, f0, f1), n, s.updates_per_step() * n};
+        const thread_result r{.thread_index = a_.index,
+                              .coarse_ms = elapsed_milliseconds(a_.coarse, c0, c1),
+                              .fast_us = elapsed_microseconds(a_.fast, f0, f1),
+                              .iterations = n,
+                              .updates = s.updates_per_step() * n};
         std::lock_guard lock(a_.results);
         a_.state.results.push_back(r);
     }

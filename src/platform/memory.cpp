@@ -2,15 +2,7 @@
 
 #include "platform/os.hpp"
 
-#include <atomic>
-
 namespace kestrix {
-
-namespace {
-
-std::atomic<memory_probe> probe_override{nullptr};
-
-} // namespace
 
 std::uint64_t round_to_large_page(std::uint64_t size, std::uint64_t m) {
     if (m == 0) {
@@ -51,14 +43,7 @@ void large_page_release(void* p) {
 }
 
 std::uint64_t available_physical_memory() {
-    if (const memory_probe probe = probe_override.load()) {
-        return probe();
-    }
     return os::available_physical_memory();
-}
-
-void set_available_memory_probe(memory_probe probe) {
-    probe_override.store(probe);
 }
 
 void* allocation_ledger::allocate(std::uint64_t size, memory_probe limit, raw_allocate raw) {

@@ -18,9 +18,7 @@ std::uint64_t round_to_large_page(std::uint64_t size, std::uint64_t m);
 
 std::uint64_t available_physical_memory(); // 0 when unknown
 
-// Test seam: replaces the system's available-memory figure (nullptr restores it).
 using memory_probe = std::uint64_t (*)();
-void set_available_memory_probe(memory_probe probe);
 
 // Blocks handed out by one allocator with their sizes. With a limit probe it refuses a request
 // when the bytes already held plus the request exceed the memory that was available when the

@@ -67,10 +67,24 @@ void append_slots(const smt_slots& slots, std::vector<logical>& out) {
 
 } // namespace
 
+std::optional<placement_policy> parse_placement_name(std::string_view text) {
+    for (std::size_t i = 0; i < placement_names.size(); ++i) {
+        if (placement_names[i] == text) {
+            return static_cast<placement_policy>(i);
+        }
+    }
+    return std::nullopt;
+}
+
 std::vector<logical> build_placement(std::string_view policy, const cpu_topology& t) {
+    const auto kind = parse_placement_name(policy);
+    return kind ? build_placement(*kind, t) : std::vector<logical>{};
+}
+
+std::vector<logical> build_placement(placement_policy policy, const cpu_topology& t) {
     std::vector<logical> out;
-    const bool numa = policy == "numa";
-    const bool phte = policy == "phte";
+    const bool numa = policy == placement_policy::numa;
+    const bool phte = policy == placement_policy::phte;
     if ((!numa && !phte) || t.numa_nodes.empty()) {
         return out;
     }

@@ -75,5 +75,58 @@ TEST(Entry, DecidesTheModeWithoutRunningIt) {
     }
 }
 
+// The benchmark mode's request, resolved once from the options into typed values.
+TEST(Entry, ResolvesTheRequestForTheBenchmark) {
+    const std::vector<const char*> argv = {"kestrix",
+                                           "-n",
+                                           "3",
+                                           "-d",
+                                           "7",
+                                           "-s",
+                                           "128",
+                                           "--isa",
+                                           "avx512vl",
+                                           "--workload",
+                                           "soft_gaussian",
+                                           "--threading",
+                                           "phte",
+                                           "--strict-isa-check",
+                                           "--large-pages",
+                                           "--bypass-timer-check",
+                                           "--harness-var",
+                                           "isa",
+                                           "--harness-sub-runs",
+                                           "2",
+                                           "--harness-opt",
+                                           "sse2-avx"};
+    command_line cl;
+    const entry_decision d = decide_mode(cl, static_cast<int>(argv.size()), argv.data());
+    ASSERT_EQ(d.mode, program_mode::benchmark);
+    const run_request& r = d.request;
+    EXPECT_EQ(r.threads, 3U);
+    EXPECT_EQ(r.duration, 7U);
+    EXPECT_EQ(r.size, 128U);
+    EXPECT_EQ(r.isa, isa_kind::avx512vl);
+    EXPECT_EQ(r.workload, workload_kind::soft_gaussian);
+    EXPECT_EQ(r.placement, placement_policy::phte);
+    EXPECT_TRUE(r.strict_isa_check && r.large_pages && r.bypass_timer_check);
+    ASSERT_TRUE(d.harness.has_value());
+    EXPECT_EQ(d.harness->variable, sweep_variable::isa);
+    EXPECT_EQ(d.harness->sub_runs, 2U);
+    EXPECT_EQ(d.harness->option, "sse2-avx");
+
+    command_line defaults;
+    const char* bare[] = {"kestrix"};
+    const entry_decision e = decide_mode(defaults, 1, bare);
+    EXPECT_EQ(e.request.isa, isa_kind::sse2);
+    EXPECT_EQ(e.request.workload, workload_kind::standing_wave);
+    EXPECT_EQ(e.request.placement, placement_policy::os);
+    EXPECT_EQ(e.request.duration, 30U);
+    EXPECT_EQ(e.request.size, 192U);
+    ASSERT_TRUE(e.harness.has_value());
+    EXPECT_EQ(e.harness->variable, sweep_variable::none);
+    EXPECT_EQ(e.harness->sub_runs, 3U);
+}
+
 } // namespace
 } // namespace kestrix

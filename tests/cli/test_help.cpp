@@ -1,5 +1,5 @@
 #include "cli/help_golden.hpp"
-#include "cli/options.hpp"
+#include "driver/options.hpp"
 
 #include <gtest/gtest.h>
 

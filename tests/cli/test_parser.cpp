@@ -1,5 +1,5 @@
-#include "cli/options.hpp"
 #include "cli/parser.hpp"
+#include "driver/options.hpp"
 
 #include <gtest/gtest.h>
 

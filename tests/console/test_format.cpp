@@ -30,6 +30,14 @@ TEST(Format, Bytes) {
     }
 }
 
+TEST(Format, BytesOfAProductBeyond64Bits) {
+    EXPECT_EQ(format_bytes_times(3, 1024), "3.00 KiB");
+    EXPECT_EQ(format_bytes_times(0, UINT64_MAX), "0 B");
+    EXPECT_EQ(format_bytes_times(2, 512), "1.00 KiB");
+    EXPECT_EQ(format_bytes_times(4, std::uint64_t{1} << 62), "16.00 EiB");
+    EXPECT_EQ(format_bytes_times(UINT32_MAX, std::uint64_t{1} << 62), "17179869180.00 EiB");
+}
+
 TEST(Format, Si) {
     const struct {
         std::uint64_t value;

@@ -1,6 +1,7 @@
 // The evaluation of a finished run and the progress line.
 #include "driver/evaluate.hpp"
 #include "driver/progress.hpp"
+#include "support/capture_sink.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +17,12 @@ struct evaluation {
 };
 
 evaluation evaluate(const run_state& state) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
+    test::capture_sink sink;
+    const run_request request{.workload = workload_kind::soft_gaussian, .isa = isa_kind::avx2};
     evaluation e;
-    e.score = evaluate_run(state, "Brand X");
-    e.out = testing::internal::GetCapturedStdout();
-    e.err = testing::internal::GetCapturedStderr();
+    e.score = evaluate_run(state, request, "Brand X", sink);
+    e.out = sink.out();
+    e.err = sink.err();
     return e;
 }
 
@@ -29,8 +30,6 @@ run_state state_with(std::vector<thread_result> results) {
     run_state s;
     s.count = static_cast<std::uint32_t>(results.size());
     s.results = std::move(results);
-    s.workload = "soft_gaussian";
-    s.isa = "avx2";
     return s;
 }
 
@@ -169,12 +168,11 @@ TEST(progress_line, is_written_without_a_newline) {
     std::vector<progress_slot> slots(2);
     slots[1].iterations = 4;
     slots[1].mgups = 10.0;
-    testing::internal::CaptureStdout();
-    print_progress(3, 5, slots);
-    print_progress(4, 5, slots);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "\rbenchmarking... 3/5s               10 MGups  4 iterations"
-              "\rbenchmarking... 4/5s               10 MGups  4 iterations");
+    test::capture_sink sink;
+    print_progress(sink, 3, 5, slots);
+    print_progress(sink, 4, 5, slots);
+    EXPECT_EQ(sink.out(), "\rbenchmarking... 3/5s               10 MGups  4 iterations"
+                          "\rbenchmarking... 4/5s               10 MGups  4 iterations");
 }
 
 } // namespace

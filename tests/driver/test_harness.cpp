@@ -1,6 +1,9 @@
 // Sweep points, the run list, the estimate, the sub-run loop and the results table.
 #include "driver/harness.hpp"
+#include "driver/run_types.hpp"
 #include "driver/sweep.hpp"
+#include "support/capture_sink.hpp"
+#include "support/fake_run.hpp"
 
 #include <gtest/gtest.h>
 
@@ -117,9 +120,11 @@ protected:
         }
         return out;
     }
-    bench_config config_;
-    topology_cache cache_;
-    kestrix_harness_context context_{config_, cache_};
+    run_request config_;
+    test::fake_script script_;
+    test::capture_sink sink_;
+    run_env hooks_ = test::fake_env(script_, sink_);
+    sweep_context context_{config_, hooks_};
 };
 
 using strings = std::vector<std::string>;
@@ -230,15 +235,42 @@ TEST_F(sweep_test, isa_points) {
     }
 }
 
-TEST_F(sweep_test, estimates_per_variable) {
-    config_.duration = 30;
-    EXPECT_EQ((*h_none_var::gen("whatever", context_))[0].estimate_seconds, 30U);
-    EXPECT_EQ((*h_size_var::gen("64", context_))[0].estimate_seconds, 31U);
-    EXPECT_EQ((*h_dur_var::gen("10", context_))[0].estimate_seconds, 11U);
-    EXPECT_EQ((*h_dur_var::gen("4294967295", context_))[0].estimate_seconds, 4294967295U);
-    EXPECT_EQ((*h_threads_var::gen_for("2", context_, 4))[0].estimate_seconds, 31U);
-    EXPECT_EQ((*h_isa_var::gen("avx", context_))[0].estimate_seconds, 30U);
+TEST_F(sweep_test, estimates_per_variable_use_the_clamped_durations) {
+    struct row {
+        std::uint32_t duration; // the configured one
+        std::uint32_t none, size, threads, isa;
+    };
+    for (const row r :
+         {row{30, 30, 31, 31, 30}, row{0, 1, 2, 2, 1}, row{4000, 1000, 1001, 1001, 1000}}) {
+        config_.duration = r.duration;
+        EXPECT_EQ((*h_none_var::gen("whatever", context_))[0].estimate_seconds, r.none);
+        EXPECT_EQ((*h_size_var::gen("64", context_))[0].estimate_seconds, r.size);
+        EXPECT_EQ((*h_threads_var::gen_for("2", context_, 4))[0].estimate_seconds, r.threads);
+        EXPECT_EQ((*h_isa_var::gen("avx", context_))[0].estimate_seconds, r.isa);
+    }
+    std::vector<std::uint32_t> swept;
+    const auto runs = h_dur_var::gen("0,10,1000,1001,4294967295", context_);
+    for (const auto& run : *runs) {
+        swept.push_back(run.estimate_seconds);
+    }
+    EXPECT_EQ(swept, (std::vector<std::uint32_t>{2, 11, 1001, 1001, 1001}));
     EXPECT_EQ(labels(h_none_var::gen("x", context_)), strings{"none"});
+}
+
+TEST_F(sweep_test, a_plan_beyond_the_free_memory_is_refused_at_its_real_cost) {
+    // The free memory holds exactly `fit` planned runs.
+    const std::uint64_t fit = 1000;
+    hooks_.available_memory = [fit] { return fit * planned_run_bytes; };
+    EXPECT_EQ(h_dur_var::gen("1-1000", context_)->size(), 1000U);
+    EXPECT_THROW(h_dur_var::gen("1-1001", context_), std::bad_alloc);
+    EXPECT_THROW(h_threads_var::gen_for("1-1001", context_, 4), std::bad_alloc);
+    std::string list = "1";
+    for (int i = 0; i < 1000; ++i) {
+        list += ",1";
+    }
+    EXPECT_THROW(h_dur_var::gen(list, context_), std::bad_alloc);
+    hooks_.available_memory = [] { return std::uint64_t{0}; }; // unknown: no refusal
+    EXPECT_EQ(h_dur_var::gen("1-1001", context_)->size(), 1001U);
 }
 
 TEST(harness_estimate, pauses_and_sub_runs_without_overflow) {
@@ -266,68 +298,62 @@ struct harness_output {
 };
 
 template <typename F> harness_output capture(F f) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    f();
-    return {testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
+    test::capture_sink sink;
+    f(sink);
+    return {sink.out(), sink.err()};
 }
 
-bench_box::harness_run scripted(std::string label, std::vector<std::optional<double>> scores,
-                                int& calls) {
+bench_box::harness_run point(std::string label) {
     bench_box::harness_run run;
     run.label = std::move(label);
-    run.execute = [scores, &calls, next = std::size_t{0}]() mutable {
-        ++calls;
-        return next < scores.size() ? scores[next++] : std::nullopt;
-    };
     return run;
 }
 
 TEST(execute_runs, every_point_runs_every_sub_run_with_markers) {
-    harness_settings s;
-    s.sub_runs = 2;
-    s.pause_ms = 0;
-    int calls = 0;
-    s.runs.push_back(scripted("a", {1.0, 2.0}, calls));
-    s.runs.push_back(scripted("b", {std::nullopt, 4.0}, calls));
-    const auto o = capture([&] { execute_runs(s); });
-    EXPECT_EQ(calls, 4);
+    run_list runs;
+    runs.push_back(point("a"));
+    runs.push_back(point("b"));
+    runs[0].request.size = 64;
+    runs[1].request.size = 128;
+    std::vector<std::uint64_t> sizes;
+    std::vector<std::optional<double>> scores = {1.0, 2.0, std::nullopt, 4.0};
+    const point_runner runner = [&](const run_request& r) {
+        sizes.push_back(r.size);
+        return scores[sizes.size() - 1];
+    };
+    const auto o = capture([&](console_sink& sink) { execute_runs(runs, 2, 0, runner, sink); });
+    EXPECT_EQ(sizes, (std::vector<std::uint64_t>{64, 64, 128, 128}));
     EXPECT_EQ(o.out, "\n!!HARNESS!! run 1/4\n\n\n!!HARNESS!! run 2/4\n\n"
                      "\n!!HARNESS!! run 3/4\n\n\n!!HARNESS!! run 4/4\n\n");
-    EXPECT_EQ(s.runs[0].scores, (std::vector<std::optional<double>>{1.0, 2.0}));
-    EXPECT_EQ(s.runs[1].scores, (std::vector<std::optional<double>>{std::nullopt, 4.0}));
+    EXPECT_EQ(runs[0].scores, (std::vector<std::optional<double>>{1.0, 2.0}));
+    EXPECT_EQ(runs[1].scores, (std::vector<std::optional<double>>{std::nullopt, 4.0}));
 }
 
 TEST(execute_runs, a_sub_run_that_throws_has_no_score_and_the_sweep_goes_on) {
-    harness_settings s;
-    s.sub_runs = 2;
-    s.pause_ms = 0;
-    s.runs.resize(1);
-    s.runs[0].label = "128";
+    run_list runs;
+    runs.push_back(point("128"));
     int calls = 0;
-    s.runs[0].execute = [&calls]() -> std::optional<double> {
+    const point_runner runner = [&calls](const run_request&) -> std::optional<double> {
         if (calls++ == 0) {
             throw std::bad_alloc();
         }
         return 7.0;
     };
-    const auto o = capture([&] { execute_runs(s); });
+    const auto o = capture([&](console_sink& sink) { execute_runs(runs, 2, 0, runner, sink); });
     EXPECT_EQ(o.err, "run 128 failed: std::bad_alloc\n");
-    EXPECT_EQ(s.runs[0].scores, (std::vector<std::optional<double>>{std::nullopt, 7.0}));
+    EXPECT_EQ(runs[0].scores, (std::vector<std::optional<double>>{std::nullopt, 7.0}));
 }
 
 TEST(results_table, average_spread_and_missing_scores) {
-    harness_settings s;
-    s.variable = "size";
-    s.sub_runs = 3;
-    s.runs.resize(3);
-    s.runs[0].label = "64";
-    s.runs[0].scores = {400.0, 410.0, 405.0};
-    s.runs[1].label = "a-long-label";
-    s.runs[1].scores = {std::nullopt, 12.5, std::nullopt};
-    s.runs[2].label = "none";
-    s.runs[2].scores = {std::nullopt, std::nullopt, std::nullopt};
-    const auto o = capture([&] { print_results_table(s); });
+    run_list runs(3);
+    runs[0].label = "64";
+    runs[0].scores = {400.0, 410.0, 405.0};
+    runs[1].label = "a-long-label";
+    runs[1].scores = {std::nullopt, 12.5, std::nullopt};
+    runs[2].label = "none";
+    runs[2].scores = {std::nullopt, std::nullopt, std::nullopt};
+    const auto o = capture(
+        [&](console_sink& sink) { print_results_table(sweep_variable::size, runs, 3, sink); });
     EXPECT_EQ(o.out, "\n!!HARNESS!!\n=====size results=====\n"
                      " size         |    run 1    run 2    run 3 |      avg |  max/min\n" +
                          std::string(12 + 25 + 27, '=') +
@@ -338,11 +364,10 @@ TEST(results_table, average_spread_and_missing_scores) {
 }
 
 TEST(results_table, no_sub_runs_gives_no_run_columns) {
-    harness_settings s;
-    s.sub_runs = 0;
-    s.runs.resize(1);
-    s.runs[0].label = "none";
-    const auto o = capture([&] { print_results_table(s); });
+    run_list runs(1);
+    runs[0].label = "none";
+    const auto o = capture(
+        [&](console_sink& sink) { print_results_table(sweep_variable::none, runs, 0, sink); });
     EXPECT_EQ(o.out, "\n!!HARNESS!!\n=====none results=====\n"
                      " none     | |      avg |  max/min\n" +
                          std::string(33, '=') +
@@ -350,55 +375,109 @@ TEST(results_table, no_sub_runs_gives_no_run_columns) {
                          " none     | |      --- |      ---\n");
 }
 
+harness_output run_plan(const harness_request& h, std::uint64_t free_memory = 0) {
+    test::fake_script script;
+    test::capture_sink sink;
+    run_env env = test::fake_env(script, sink);
+    env.available_memory = [free_memory] { return free_memory; };
+    run_harness(h, run_request{}, env);
+    EXPECT_EQ(script.made, 0);
+    return {sink.out(), sink.err()};
+}
+
 TEST(run_harness, no_sub_runs_plans_and_prints_without_running) {
-    harness_settings s;
-    s.sub_runs = 0;
-    bench_config config;
-    topology_cache cache;
-    const auto o = capture([&] { run_harness(s, kestrix_harness_context{config, cache}); });
+    const auto o = run_plan(harness_request{.sub_runs = 0});
     EXPECT_EQ(o.err, "");
     EXPECT_EQ(o.out, "!!HARNESS!! run values:\nnone\n!!HARNESS!! estimated total time = 0s\n"
                      "\n!!HARNESS!!\n=====none results=====\n"
                      " none     | |      avg |  max/min\n" +
                          std::string(33, '=') + "\n none     | |      --- |      ---\n");
-    ASSERT_EQ(s.runs.size(), 1U);
-    EXPECT_TRUE(s.runs[0].scores.empty());
 }
 
 TEST(run_harness, unusable_settings_end_with_one_message) {
     struct row {
-        const char* variable;
+        sweep_variable variable;
         const char* option;
         std::string err;
     };
     const std::vector<row> rows = {
-        {"bogus", "", "unknown var bogus\n"},
-        {"size", "200-512", "couldn't generate runs for harness for size\t200-512\n"},
-        {"isa", "avx-avx2:1", "couldn't generate runs for harness for isa\tavx-avx2:1\n"},
-        {"duration", "1-4000000000",
+        {sweep_variable::size, "200-512", "couldn't generate runs for harness for size\t200-512\n"},
+        {sweep_variable::isa, "avx-avx2:1",
+         "couldn't generate runs for harness for isa\tavx-avx2:1\n"},
+        {sweep_variable::duration, "1-4000000000",
          "not enough memory to plan the harness runs for duration\t1-4000000000; aborting\n"},
     };
     for (const auto& r : rows) {
-        harness_settings s;
-        s.variable = r.variable;
-        s.option_string = r.option;
-        bench_config config;
-        topology_cache cache;
-        const auto o = capture([&] { run_harness(s, kestrix_harness_context{config, cache}); });
+        const auto o = run_plan(harness_request{.variable = r.variable, .option = r.option},
+                                std::uint64_t{64} << 30); // 64 GiB free
         EXPECT_EQ(o.err, r.err);
         EXPECT_EQ(o.out, "");
-        EXPECT_TRUE(s.runs.empty());
+    }
+}
+
+// What reached the solvers of each sub-run: edge, steps and thread count per run.
+struct reached {
+    std::uint64_t edge = 0;
+    std::uint64_t steps = 0;
+    std::uint32_t threads = 0;
+    isa_kind isa{};
+    bool operator==(const reached&) const = default;
+};
+
+std::vector<reached> sweep_on_fakes(sweep_variable variable, const char* option) {
+    test::fake_script script;
+    test::capture_sink sink;
+    const run_env env = test::fake_env(script, sink);
+    const run_request base{.threads = 2, .duration = 2, .size = 64};
+    run_harness(
+        harness_request{.variable = variable, .option = option, .sub_runs = 1, .pause_ms = 0}, base,
+        env);
+    std::vector<reached> out(script.runs.load());
+    for (const auto& r : script.log) {
+        reached& point = out.at(r.run - 1);
+        point.edge = r.edge;
+        point.steps = r.steps;
+        point.isa = r.isa;
+        ++point.threads;
+    }
+    return out;
+}
+
+TEST(run_harness, every_sweep_point_reaches_its_run) {
+    // A fake step takes 250 ms: a run of d seconds makes 4 d steps.
+    struct row {
+        sweep_variable variable;
+        const char* option;
+        std::vector<reached> expected;
+    };
+    const std::vector<row> rows = {
+        {sweep_variable::size, "64,128", {{64, 8, 2, isa_kind::sse2}, {128, 8, 2, isa_kind::sse2}}},
+        {sweep_variable::duration,
+         "1-3",
+         {{64, 4, 2, isa_kind::sse2}, {64, 8, 2, isa_kind::sse2}, {64, 12, 2, isa_kind::sse2}}},
+        {sweep_variable::duration,
+         "0,1001", // clamped when the run starts
+         {{64, 4, 2, isa_kind::sse2}, {64, 4000, 2, isa_kind::sse2}}},
+        {sweep_variable::threads, "1,3", {{64, 8, 1, isa_kind::sse2}, {64, 8, 3, isa_kind::sse2}}},
+        {sweep_variable::isa,
+         "avx2,avx512vl",
+         {{64, 8, 2, isa_kind::avx2}, {64, 8, 2, isa_kind::avx512vl}}},
+        {sweep_variable::none, "", {{64, 8, 2, isa_kind::sse2}}},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(sweep_on_fakes(r.variable, r.option), r.expected)
+            << sweep_variable_name(r.variable) << " " << r.option;
     }
 }
 
 TEST(results_table, an_empty_plan_has_no_rows) {
-    harness_settings s;
-    s.variable = "threads";
-    const auto o = capture([&] { print_results_table(s); });
+    const run_list runs;
+    const auto o = capture(
+        [&](console_sink& sink) { print_results_table(sweep_variable::threads, runs, 3, sink); });
     EXPECT_EQ(o.out, "\n!!HARNESS!!\n=====threads results=====\n"
                      " threads  |    run 1    run 2    run 3 |      avg |  max/min\n" +
                          std::string(60, '=') + "\n");
-    EXPECT_EQ(harness_estimate(s.runs, s.sub_runs, s.pause_ms), 0U);
+    EXPECT_EQ(harness_estimate(runs, 3, 1), 0U);
 }
 
 } // namespace

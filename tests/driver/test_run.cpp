@@ -2,7 +2,8 @@
 // and the checks before the workers.
 #include "console/output.hpp"
 #include "driver/run.hpp"
-#include "fake_run.hpp"
+#include "support/fake_run.hpp"
+#include "support/watchdog.hpp"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,6 @@ namespace kestrix {
 namespace {
 
 using test::fail_at;
-using test::fake_hooks;
 using test::fake_script;
 
 struct captured_run {
@@ -35,23 +35,26 @@ protected:
     void SetUp() override {
         test::fake_coarse_ms = 0;
         test::fake_fast_ms = 0;
+        sink_.clear();
+    }
+
+    // The fake environment, writing into this test's sink.
+    run_env env_of(fake_script& s, int count) {
+        s.count = count;
+        return test::fake_env(s, sink_);
     }
 
     // perform_run only: the state as the evaluation would get it.
-    captured_run perform(std::uint32_t count, const run_hooks& hooks, bench_config cfg = {}) {
+    captured_run perform(std::uint32_t count, const run_env& env, run_request cfg = {}) {
         cfg.duration = 1;
         cfg.size = 64;
         threading_manager m;
         m.thread_count = count;
-        const run_params p{
-            cfg.large_pages, m,        cfg.workload,           cfg.isa,      cfg.strict_isa_check,
-            cfg.duration,    cfg.size, cfg.bypass_timer_check, cfg.threading};
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        const run_state state = perform_run(p, count, hooks);
+        sink_.clear();
+        const run_state state = perform_run(cfg, m, count, env);
         captured_run r;
-        r.out = testing::internal::GetCapturedStdout();
-        r.err = testing::internal::GetCapturedStderr();
+        r.out = sink_.out();
+        r.err = sink_.err();
         r.stopped = state.stopped;
         r.results = state.results.size();
         r.rows = state.results;
@@ -59,55 +62,20 @@ protected:
     }
 
     // The whole run including the evaluation.
-    std::optional<double> benchmark(bench_config cfg, const run_hooks& hooks, std::string& out,
+    std::optional<double> benchmark(const run_request& cfg, const run_env& env, std::string& out,
                                     std::string& err) {
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        auto score = run_benchmark_with(cfg, cache_, hooks);
-        out = testing::internal::GetCapturedStdout();
-        err = testing::internal::GetCapturedStderr();
+        sink_.clear();
+        auto score = run_benchmark(cfg, env);
+        out = sink_.out();
+        err = sink_.err();
         return score;
     }
 
-    static bench_config short_config(std::uint32_t threads) {
-        bench_config c;
-        c.threads = threads;
-        c.duration = 1;
-        c.size = 64;
-        return c;
+    static run_request short_config(std::uint32_t threads) {
+        return run_request{.threads = threads, .duration = 1, .size = 64};
     }
 
-    topology_cache cache_;
-};
-
-// A hang is the fault these tests look for: end the test program after a minute rather than
-// wait for the CTest timeout.
-class hang_guard {
-public:
-    hang_guard()
-        : watchdog_([this] {
-              std::unique_lock lock(m_);
-              if (!cv_.wait_for(lock, std::chrono::seconds(60), [this] { return done_; })) {
-                  std::fputs("run hung at a barrier\n", stderr);
-                  std::_Exit(1);
-              }
-          }) {}
-    ~hang_guard() {
-        {
-            std::lock_guard lock(m_);
-            done_ = true;
-        }
-        cv_.notify_one();
-        watchdog_.join();
-    }
-    hang_guard(const hang_guard&) = delete;
-    hang_guard& operator=(const hang_guard&) = delete;
-
-private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool done_ = false;
-    std::thread watchdog_;
+    test::capture_sink sink_;
 };
 
 bool contains(const std::string& text, std::string_view part) {
@@ -118,7 +86,7 @@ TEST_F(run_test, one_thread_run_prints_every_line_in_order) {
     fake_script s;
     s.updates = 100000000; // 400 MGups at 250 ms per step
     std::string out, err;
-    const auto score = benchmark(short_config(1), fake_hooks(s, 1), out, err);
+    const auto score = benchmark(short_config(1), env_of(s, 1), out, err);
     ASSERT_TRUE(score.has_value());
     EXPECT_DOUBLE_EQ(*score, 400.0);
     EXPECT_EQ(err, "");
@@ -158,7 +126,7 @@ TEST_F(run_test, several_threads_each_deliver_a_result_and_the_score_is_their_su
     fake_script s;
     s.updates = 100000000;
     std::string out, err;
-    const auto score = benchmark(short_config(4), fake_hooks(s, 4), out, err);
+    const auto score = benchmark(short_config(4), env_of(s, 4), out, err);
     ASSERT_TRUE(score.has_value());
     EXPECT_DOUBLE_EQ(*score, 1600.0);
     EXPECT_TRUE(contains(out, "running with 4 threads (os)\n"));
@@ -194,7 +162,7 @@ TEST_P(run_failure_test, a_failing_worker_stops_the_run) {
         s.fail_step = 1;
     }
     s.failing_validate_waits = c.where == fail_at::validate;
-    const captured_run r = perform(c.count, fake_hooks(s, static_cast<int>(c.count)));
+    const captured_run r = perform(c.count, env_of(s, static_cast<int>(c.count)));
     EXPECT_TRUE(r.stopped);
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.results, c.results);
@@ -224,19 +192,19 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(run_test, a_worker_leaving_on_the_stop_never_keeps_others_at_the_next_barrier) {
     // One worker's initialisation fails right after the first barrier; workers that see the
     // stop late must not leave the rest waiting at the second one.
-    const hang_guard guard;
+    const test::watchdog guard("run hung at a barrier");
     for (int round = 0; round < 20; ++round) {
         fake_script s;
         s.fail_worker = 1;
         s.where = fail_at::init;
-        const captured_run r = perform(8, fake_hooks(s, 8));
+        const captured_run r = perform(8, env_of(s, 8));
         EXPECT_TRUE(r.stopped);
         EXPECT_EQ(r.results, 0U);
     }
 }
 
 TEST_F(run_test, a_thread_that_cannot_be_created_releases_the_started_workers) {
-    const hang_guard guard;
+    const test::watchdog guard("run hung at a barrier");
     struct creation_case {
         std::uint32_t count;
         int fail_at_call; // 0-based call of start_thread that fails
@@ -245,7 +213,7 @@ TEST_F(run_test, a_thread_that_cannot_be_created_releases_the_started_workers) {
     for (const creation_case c :
          {creation_case{4, 1, 1}, creation_case{2, 0, 0}, creation_case{5, 3, 3}}) {
         fake_script s;
-        run_hooks hooks = fake_hooks(s, static_cast<int>(c.count));
+        run_env hooks = env_of(s, static_cast<int>(c.count));
         int calls = 0;
         hooks.start_thread = [&](std::function<void()> body) {
             if (calls++ == c.fail_at_call) {
@@ -267,9 +235,47 @@ TEST_F(run_test, a_thread_that_cannot_be_created_releases_the_started_workers) {
     }
 }
 
+TEST_F(run_test, every_worker_is_started_and_says_why_it_failed) {
+    // Large pages with none reserved: every allocation fails, the first ones while later
+    // workers are still being started. Each of the 40 and the main worker's line, every time.
+    const test::watchdog guard("run hung at a barrier");
+    for (int round = 0; round < 5; ++round) {
+        SetUp();
+        fake_script s;
+        s.fail_worker = test::every_worker;
+        s.where = fail_at::allocate;
+        run_request cfg;
+        cfg.large_pages = true;
+        const captured_run r = perform(40, env_of(s, 40), cfg);
+        EXPECT_EQ(s.made, 40);
+        EXPECT_TRUE(contains(r.out, "allocating fields.... (large pages)\n")) << r.out;
+        for (std::uint32_t i = 0; i < 40; ++i) {
+            const std::string pair =
+                fmt::format("field allocation failed in thread {}\nfield allocation failed\n", i);
+            EXPECT_TRUE(contains(r.err, pair)) << "round " << round << ", worker " << i;
+        }
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 80) << r.err;
+        EXPECT_TRUE(r.stopped);
+    }
+}
+
+TEST_F(run_test, the_header_total_does_not_wrap) {
+    // 523905 grids of N = 8192 are 16 EiB and a little: beyond 64 bits. The thread start fails
+    // at once, so nothing runs.
+    fake_script s;
+    run_env hooks = env_of(s, 1);
+    hooks.start_thread = [](std::function<void()>) -> std::thread { throw std::bad_alloc(); };
+    threading_manager m;
+    perform_run(run_request{.duration = 1, .size = 8192}, m, 523905, hooks);
+    const std::string out = sink_.out();
+    const std::string err = sink_.err();
+    EXPECT_TRUE(contains(out, "32.02 TiB per thread\n16.00 EiB total\n")) << out;
+    EXPECT_EQ(err, "could not start worker thread 1: std::bad_alloc; aborting\n");
+}
+
 TEST_F(run_test, thread_bookkeeping_beyond_memory_ends_before_anything_is_printed) {
     fake_script s;
-    run_hooks hooks = fake_hooks(s, 1);
+    run_env hooks = env_of(s, 1);
     hooks.available_memory = [] { return std::uint64_t{8} << 30; };
     const captured_run r = perform(4000000000U, hooks);
     EXPECT_EQ(r.out, "");
@@ -291,10 +297,10 @@ TEST_F(run_test, grids_beyond_the_free_memory_are_refused_before_the_workers) {
                                 memory_case{40000, 3, false, true}}) {
         SetUp();
         fake_script s;
-        run_hooks hooks = fake_hooks(s, static_cast<int>(c.count));
+        run_env hooks = env_of(s, static_cast<int>(c.count));
         const std::uint64_t free = c.grids_free * grid + grid / 2;
         hooks.available_memory = [free] { return free; };
-        bench_config cfg;
+        run_request cfg;
         cfg.large_pages = c.large_pages;
         if (c.grids_free == 0) {
             // One grid is already more than the free memory: the allocation decides.
@@ -337,16 +343,16 @@ TEST_P(run_precheck_test, checks_before_the_workers) {
     const precheck_case& c = GetParam();
     fake_script s;
     s.updates = 100000000;
-    run_hooks hooks = fake_hooks(s, 1);
+    run_env hooks = env_of(s, 1);
     hooks.hwbot_compliant = [&](const fast_timer&) { return c.compliant; };
-    hooks.isa_support = [&](std::string_view) { return c.isa_reasons; };
-    hooks.variant_runnable = [&](std::string_view, std::string_view) { return c.not_runnable; };
+    hooks.isa_support = [&](isa_kind) { return c.isa_reasons; };
+    hooks.variant_runnable = [&](isa_kind, workload_kind) { return c.not_runnable; };
     test::fake_fast_ms = c.fast_now_ms;
     test::fake_coarse_ms = c.coarse_now_ms;
-    bench_config cfg = short_config(1);
+    run_request cfg = short_config(1);
     cfg.bypass_timer_check = c.bypass;
     cfg.strict_isa_check = c.strict;
-    cfg.isa = "avx2";
+    cfg.isa = isa_kind::avx2;
     std::string out, err;
     const auto score = benchmark(cfg, hooks, out, err);
     EXPECT_EQ(score.has_value(), c.runs);
@@ -431,7 +437,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(run_test, a_non_compliant_timer_still_prints_the_header_and_both_frequencies) {
     fake_script s;
-    run_hooks hooks = fake_hooks(s, 2);
+    run_env hooks = env_of(s, 2);
     hooks.hwbot_compliant = [](const fast_timer&) { return false; };
     std::string out, err;
     benchmark(short_config(2), hooks, out, err);
@@ -445,7 +451,7 @@ TEST_F(run_test, timers_that_disagree_make_the_run_invalid) {
     fake_script s;
     s.fast_skew_ms = 10; // 40 ms over four steps
     std::string out, err;
-    EXPECT_FALSE(benchmark(short_config(1), fake_hooks(s, 1), out, err).has_value());
+    EXPECT_FALSE(benchmark(short_config(1), env_of(s, 1), out, err).has_value());
     EXPECT_TRUE(contains(err, "fast timer = 1040ms    coarse timer = 1000ms\n")) << err;
 }
 
@@ -457,10 +463,10 @@ TEST_F(run_test, the_duration_is_clamped_when_the_run_starts) {
     for (const clamp_case c : {clamp_case{0, "1/1s"}, clamp_case{5000, "1000/1000s"}}) {
         SetUp();
         fake_script s;
-        bench_config cfg = short_config(1);
+        run_request cfg = short_config(1);
         cfg.duration = c.duration;
         std::string out, err;
-        ASSERT_TRUE(benchmark(cfg, fake_hooks(s, 1), out, err).has_value()) << err;
+        ASSERT_TRUE(benchmark(cfg, env_of(s, 1), out, err).has_value()) << err;
         const auto last = out.rfind("\rbenchmarking... ");
         ASSERT_NE(last, std::string::npos);
         EXPECT_EQ(out.substr(last + 17, c.last_progress.size()), c.last_progress);
@@ -469,9 +475,15 @@ TEST_F(run_test, the_duration_is_clamped_when_the_run_starts) {
 
 TEST_F(run_test, a_fixed_thread_count_with_the_os_policy_never_detects_the_topology) {
     fake_script s;
+    run_env env = env_of(s, 3);
+    int detected = 0;
+    env.topology = [&detected, real = env.topology]() -> const cpu_topology& {
+        ++detected;
+        return real();
+    };
     std::string out, err;
-    benchmark(short_config(3), fake_hooks(s, 3), out, err);
-    EXPECT_FALSE(cache_.value.has_value());
+    benchmark(short_config(3), env, out, err);
+    EXPECT_EQ(detected, 0);
     EXPECT_TRUE(contains(out, "running with 3 threads (os)\n"));
 }
 
@@ -492,12 +504,20 @@ TEST(automatic_thread_count, cores_limited_by_the_grids_that_fit) {
     }
 }
 
-TEST(automatic_thread_count, a_fixed_count_is_taken_as_is) {
-    bench_config c;
-    c.threads = 7;
-    topology_cache cache;
-    EXPECT_EQ(resolve_thread_count(c, cache), 7U);
-    EXPECT_FALSE(cache.value.has_value());
+TEST_F(run_test, the_automatic_count_reads_the_cores_and_the_free_memory_of_the_environment) {
+    fake_script s;
+    run_env env = env_of(s, 1);
+    const std::uint64_t grid = grid_bytes(64);
+    struct row {
+        std::uint32_t threads;
+        std::uint64_t free; // in grids of N = 64
+        std::uint32_t expected;
+    };
+    for (const row r : {row{7, 0, 7}, row{0, 0, 1}, row{0, 5, 1}}) {
+        env.available_memory = [&] { return r.free * grid; };
+        EXPECT_EQ(resolve_thread_count(run_request{.threads = r.threads, .size = 64}, env),
+                  r.expected);
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // go to files, to a pipe whose reader is gone, or are closed; standard input is empty or closed.
 #include "platform/cpu.hpp"
 #include "solver/solver.hpp"
+#include "support/huge_pages.hpp"
 #include "support/run_binary.hpp"
 
 #include <gtest/gtest.h>
@@ -139,11 +140,8 @@ result run(const std::vector<std::string>& args, const streams& s, int limit_s) 
     r.err = slurp(err_path);
     return r;
 }
-int reserved_huge_pages() {
-    std::ifstream in("/proc/sys/vm/nr_hugepages");
-    int n = -1;
-    in >> n;
-    return in ? n : -1;
+long reserved_huge_pages() {
+    return test::read_huge_pages();
 }
 #else
 std::string temp_file() {

@@ -1,5 +1,6 @@
 // The real binary on short benchmark runs: thread counts, placements, large pages, harness
 // sweeps, and the ends of runs that cannot be performed.
+#include "support/huge_pages.hpp"
 #include "support/run_binary.hpp"
 
 #include <gtest/gtest.h>
@@ -106,26 +107,15 @@ TEST(run_e2e, standard_input_at_end_of_file_ends_the_wait_at_once) {
 }
 
 #ifndef _WIN32
-int read_hugepages() {
-    std::ifstream in("/proc/sys/vm/nr_hugepages");
-    int n = -1;
-    in >> n;
-    return in ? n : -1;
-}
-
-bool write_hugepages(int n) {
-    std::ofstream out("/proc/sys/vm/nr_hugepages");
-    out << n << '\n';
-    out.flush();
-    return static_cast<bool>(out) && read_hugepages() == n;
-}
+using test::read_huge_pages;
+using test::write_huge_pages;
 #endif
 
 TEST(run_e2e, large_pages_without_reserved_pages_fail_every_worker) {
 #ifdef _WIN32
     GTEST_SKIP() << "large pages need the lock-memory privilege";
 #else
-    if (read_hugepages() != 0) {
+    if (read_huge_pages() != 0) {
         GTEST_SKIP() << "huge pages are reserved on this machine";
     }
     const process_result p = run_kestrix(with({"-n", "2", "--large-pages"}));
@@ -141,17 +131,40 @@ TEST(run_e2e, large_pages_without_reserved_pages_fail_every_worker) {
 #endif
 }
 
+TEST(run_e2e, forty_workers_without_huge_pages_each_report_their_failure) {
+#ifdef _WIN32
+    GTEST_SKIP() << "large pages need the lock-memory privilege";
+#else
+    if (read_huge_pages() != 0) {
+        GTEST_SKIP() << "huge pages are reserved on this machine";
+    }
+    for (int round = 0; round < 3; ++round) {
+        const process_result p = run_kestrix(with({"-n", "40", "--large-pages"}));
+        EXPECT_EQ(p.exit_code, 0);
+        EXPECT_EQ(occurrences(p.out, "allocating fields.... (large pages)\n"), 1U) << p.out;
+        for (int i = 0; i < 40; ++i) {
+            EXPECT_EQ(
+                occurrences(p.err, "field allocation failed in thread " + std::to_string(i) + "\n"),
+                1U)
+                << "round " << round << ", worker " << i << "\n"
+                << p.err;
+        }
+        EXPECT_EQ(occurrences(p.err, "field allocation failed in thread "), 40U);
+    }
+#endif
+}
+
 TEST(run_e2e, large_pages_with_reserved_pages_run) {
 #ifdef _WIN32
     GTEST_SKIP() << "large pages need the lock-memory privilege";
 #else
-    const int before = read_hugepages();
+    const long before = read_huge_pages();
     // Two arrays of 9.2 MB in 2 MiB pages, with room to spare.
-    if (before < 0 || !write_hugepages(before + 16)) {
+    if (before < 0 || !write_huge_pages(before + 16)) {
         GTEST_SKIP() << "huge pages cannot be reserved here";
     }
     const process_result p = run_kestrix(with({"-n", "1", "--large-pages"}));
-    write_hugepages(before);
+    write_huge_pages(before);
     EXPECT_EQ(p.exit_code, 0);
     EXPECT_EQ(p.err, "");
     EXPECT_TRUE(lines_in_order(

@@ -4,6 +4,7 @@
 #include "platform/linux/meminfo.hpp"
 #include "platform/memory.hpp"
 #include "platform/placement.hpp"
+#include "support/huge_pages.hpp"
 
 #include <cstdio>
 #include <fstream>
@@ -204,23 +205,6 @@ TEST(Meminfo, Fields) {
     EXPECT_EQ(meminfo_bytes("MemAvailable:", "MemAvailable"), std::nullopt);
 }
 
-std::uint64_t one_mib() {
-    return 1024 * 1024;
-}
-
-TEST(Overcommit, FieldAllocationRefusedBeyondAvailableMemory) {
-    set_available_memory_probe(one_mib);
-    void* fits = aligned_allocate(512 * 1024);
-    ASSERT_NE(fits, nullptr);
-    EXPECT_EQ(aligned_allocate(600 * 1024), nullptr); // 512 KiB held + 600 KiB > 1 MiB
-    EXPECT_EQ(aligned_allocate(std::uint64_t{64} << 30), nullptr);
-    aligned_release(fits);
-    void* again = aligned_allocate(1000 * 1024);
-    EXPECT_NE(again, nullptr);
-    aligned_release(again);
-    set_available_memory_probe(nullptr);
-}
-
 TEST(Overcommit, RealFigureAdmitsOrdinaryBlocks) {
     void* p = aligned_allocate(8 * 1024 * 1024);
     ASSERT_NE(p, nullptr);
@@ -263,46 +247,7 @@ TEST(Placement, PinsTheCallingThread) {
     std::thread([&] { apply_placement(m, 0); }).join();
 }
 
-// Reserves huge pages for the test where the system lets us, and gives them back after.
-class huge_page_reservation {
-public:
-    explicit huge_page_reservation(long pages) {
-        std::ifstream in("/proc/sys/vm/nr_hugepages");
-        if (!(in >> previous_)) {
-            reason_ = "cannot read /proc/sys/vm/nr_hugepages";
-            return;
-        }
-        if (!write(previous_ + pages)) {
-            reason_ = "cannot write /proc/sys/vm/nr_hugepages (needs root)";
-            return;
-        }
-        changed_ = true;
-        long now = 0;
-        std::ifstream again("/proc/sys/vm/nr_hugepages");
-        if (!(again >> now) || now < previous_ + pages) {
-            reason_ = "the kernel could not reserve the huge pages";
-        }
-    }
-    ~huge_page_reservation() {
-        if (changed_) {
-            write(previous_);
-        }
-    }
-    huge_page_reservation(const huge_page_reservation&) = delete;
-    huge_page_reservation& operator=(const huge_page_reservation&) = delete;
-    const std::string& reason() const { return reason_; }
-    long previous() const { return previous_; }
-
-private:
-    bool write(long pages) {
-        std::ofstream out("/proc/sys/vm/nr_hugepages");
-        out << pages << std::flush;
-        return static_cast<bool>(out);
-    }
-    long previous_ = 0;
-    bool changed_ = false;
-    std::string reason_;
-};
+using test::huge_page_reservation;
 
 TEST(LargePages, HugeTlbBlocks) {
     const std::uint64_t m = large_page_minimum();
@@ -332,9 +277,7 @@ TEST(LargePages, HugeTlbBlocks) {
 }
 
 TEST(LargePages, NoReservedPagesNoFallback) {
-    std::ifstream in("/proc/sys/vm/nr_hugepages");
-    long reserved = -1;
-    in >> reserved;
+    const long reserved = test::read_huge_pages();
     std::ifstream free_in("/proc/meminfo");
     const std::string text((std::istreambuf_iterator<char>(free_in)), {});
     if (meminfo_bytes(text, "HugePages_Free").value_or(1) != 0) {

@@ -236,7 +236,7 @@ std::uint64_t available_physical_memory() {
 
 void* aligned_allocate(std::uint64_t size) {
     // A recorded size of 0 would read as an unknown block on release.
-    return field_ledger().allocate(size == 0 ? 1 : size, &kestrix::available_physical_memory,
+    return field_ledger().allocate(size == 0 ? 1 : size, &os::available_physical_memory,
                                    raw_small_pages);
 }
 

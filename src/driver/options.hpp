@@ -1,5 +1,5 @@
 #pragma once
-// kestrix's sixteen options and its help output.
+// kestrix's sixteen options, bound to the run configuration, and its help output.
 #include "cli/parser.hpp"
 #include "driver/config.hpp"
 

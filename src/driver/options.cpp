@@ -1,4 +1,4 @@
-#include "cli/options.hpp"
+#include "driver/options.hpp"
 
 #include "console/output.hpp"
 
