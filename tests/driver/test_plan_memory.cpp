@@ -15,6 +15,9 @@
 #ifdef __linux__
 #include <malloc.h>
 
+// The replaced operators below pair malloc with free on purpose.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 namespace {
 std::atomic<std::uint64_t> heap_bytes{0};
 } // namespace
