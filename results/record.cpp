@@ -272,6 +272,50 @@ std::string check_record(const json& rec) {
     return {};
 }
 
+namespace {
+
+// Every field a reader looks at, so that a record written by hand or by an older build of this
+// schema version reads as "not known" where it is silent.
+json skeleton() {
+    const json resolved = {{"workload", nullptr},   {"isa", nullptr},         {"size", nullptr},
+                           {"duration", nullptr},   {"threads", nullptr},     {"threading", nullptr},
+                           {"large_pages", nullptr}, {"harness_var", nullptr}, {"sub_runs", nullptr}};
+    return {{"label", ""},
+            {"source", "import"},
+            {"complete", true},
+            {"kestrix", {{"version", nullptr}}},
+            {"options", {{"given", nullptr}, {"resolved", resolved}}},
+            {"harness", nullptr},
+            {"system",
+             {{"note", ""},
+              {"processor",
+               {{"brand", nullptr}, {"vendor", nullptr}, {"family", nullptr}, {"model", nullptr},
+                {"features", nullptr}}},
+              {"topology",
+               {{"packages", nullptr}, {"numa_nodes", nullptr}, {"last_level_caches", nullptr},
+                {"cores", nullptr}, {"logical_processors", nullptr}, {"performance_levels", nullptr}}},
+              {"memory", {{"total_bytes", nullptr}, {"available_bytes", nullptr}}},
+              {"os", {{"name", nullptr}, {"version", nullptr}, {"kernel", nullptr}}},
+              {"host", nullptr},
+              {"start_utc", nullptr},
+              {"end_utc", nullptr}}}};
+}
+
+void fill(json& dst, const json& defaults) {
+    if (!dst.is_object()) {
+        return;
+    }
+    for (const auto& [k, v] : defaults.items()) {
+        if (!dst.contains(k)) {
+            dst[k] = v;
+        } else if (v.is_object()) {
+            fill(dst[k], v);
+        }
+    }
+}
+
+} // namespace
+
 json load_record(const std::string& path) {
     const std::string text = read_whole_file(path);
     json rec = json::parse(text, nullptr, false);
@@ -282,6 +326,7 @@ json load_record(const std::string& path) {
     if (!problem.empty()) {
         throw input_error(path + ": " + problem);
     }
+    fill(rec, skeleton());
     return rec;
 }
 
