@@ -2,6 +2,7 @@
 // the Windows build under Wine), and the line splitting of console text.
 #include "log_parser.hpp"
 #include "record.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,7 @@ using nlohmann::json;
 namespace {
 
 std::string capture(const std::string& name) {
-    return read_whole_file(std::string(KX_RESULTS_DATA) + "/" + name);
+    return read_whole_file(kestrix::results::test::data_file(name));
 }
 
 struct capture_case {
