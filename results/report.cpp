@@ -26,9 +26,9 @@ std::string value_text(const json& v) {
     return v.is_string() ? v.get<std::string>() : v.dump();
 }
 
-std::string bytes_text(const json& v) {
+json bytes_or_null(const json& v) {
     if (!v.is_number()) {
-        return "not known";
+        return nullptr;
     }
     return fixed(v.get<double>() / (1024.0 * 1024.0 * 1024.0), 2) + " GiB";
 }
@@ -49,17 +49,28 @@ double tick_step(double top) {
 }
 
 struct frame {
-    double w = 760, h = 360, left = 70, right = 20, top = 50, bottom = 60;
+    double w = 860, h = 340, left = 70, right = 20, top = 50, bottom = 60;
     double plot_w() const { return w - left - right; }
     double plot_h() const { return h - top - bottom; }
 };
 
-std::string svg_open(const frame& f, const std::string& title) {
-    return "<svg class=\"chart\" width=\"" + num(f.w) +
-           "\" height=\"" + num(f.h) + "\" viewBox=\"0 0 " + num(f.w) + " " + num(f.h) +
-           "\" role=\"img\"><title>" + html_escape(title) + "</title>" + "<text x=\"" +
-           num(f.w / 2) + "\" y=\"22\" text-anchor=\"middle\" class=\"ctitle\">" + html_escape(title) +
-           "</text>";
+// The title names every record's processor and settings, one line each, in its colour.
+std::string svg_open(frame& f, const std::vector<std::string>& lines, const std::string& what) {
+    f.top = 34 + 16 * static_cast<double>(lines.size());
+    f.h += 16 * static_cast<double>(lines.size());
+    std::string all;
+    for (const auto& l : lines) {
+        all += (all.empty() ? "" : "; ") + l;
+    }
+    std::string s = "<svg class=\"chart\" width=\"" + num(f.w) + "\" height=\"" + num(f.h) +
+                    "\" viewBox=\"0 0 " + num(f.w) + " " + num(f.h) + "\" role=\"img\"><title>" +
+                    html_escape(what + ": " + all) + "</title><text x=\"" + num(f.left) +
+                    "\" y=\"20\" class=\"ctitle\">" + html_escape(what) + "</text>";
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        s += "<text x=\"" + num(f.left) + "\" y=\"" + num(38 + 16 * static_cast<double>(i)) +
+             "\" class=\"csub\" fill=\"" + colour(i) + "\">" + html_escape(lines[i]) + "</text>";
+    }
+    return s;
 }
 
 std::string y_axis(const frame& f, double top_value, const std::string& unit) {
@@ -95,10 +106,10 @@ std::string legend(const frame& f, const std::vector<std::string>& names, bool w
     return s;
 }
 
-std::string chart_title(const compare_group& g) {
-    std::string t;
-    for (std::size_t i = 0; i < g.records.size(); ++i) {
-        t += (i ? "  vs  " : "") + g.records[i]->title;
+std::vector<std::string> chart_titles(const compare_group& g) {
+    std::vector<std::string> t;
+    for (const auto* r : g.records) {
+        t.push_back(r->name + ": " + r->title);
     }
     return t;
 }
@@ -137,7 +148,8 @@ std::string scaling_chart(const compare_group& g) {
     const double top_value = max_v > 0 ? std::ceil(max_v / tick_step(max_v * 1.05)) * tick_step(max_v * 1.05) : 1;
     auto X = [&](double t) { return f.left + (max_t > 1 ? (t - 1) / (max_t - 1) : 0.5) * f.plot_w(); };
     auto Y = [&](double v) { return f.top + f.plot_h() - v / top_value * f.plot_h(); };
-    std::string s = svg_open(f, chart_title(g) + ": score per thread count") + y_axis(f, top_value, "MGups");
+    std::string s = svg_open(f, chart_titles(g), "score per thread count");
+    s += y_axis(f, top_value, "MGups");
     for (double t = 1; t <= max_t; t += std::max(1.0, std::floor(max_t / 10))) {
         s += "<text x=\"" + num(X(t)) + "\" y=\"" + num(f.top + f.plot_h() + 18) +
              "\" text-anchor=\"middle\">" + fixed(t, 0) + "</text>";
@@ -192,7 +204,8 @@ std::string bar_chart(const compare_group& g) {
     const double step = tick_step(max_v * 1.05);
     const double top_value = max_v > 0 ? std::ceil(max_v * 1.05 / step) * step : 1;
     auto Y = [&](double v) { return f.top + f.plot_h() - v / top_value * f.plot_h(); };
-    std::string s = svg_open(f, chart_title(g) + ": score per " + g.variable) + y_axis(f, top_value, "MGups");
+    std::string s = svg_open(f, chart_titles(g), g.variable == "none" ? std::string("score of the repeated runs") : "score per " + g.variable);
+    s += y_axis(f, top_value, "MGups");
     const double slot = f.plot_w() / static_cast<double>(std::max<std::size_t>(points.size(), 1));
     const double bar = std::min(40.0, (slot - 16) / static_cast<double>(g.records.size()));
     for (std::size_t pi = 0; pi < points.size(); ++pi) {
@@ -219,8 +232,10 @@ std::string bar_chart(const compare_group& g) {
             }
         }
     }
-    s += "<text x=\"" + num(f.left + f.plot_w() / 2) + "\" y=\"" + num(f.top + f.plot_h() + 36) +
-         "\" text-anchor=\"middle\">" + html_escape(g.variable) + "</text>";
+    if (g.variable != "none") {
+        s += "<text x=\"" + num(f.left + f.plot_w() / 2) + "\" y=\"" + num(f.top + f.plot_h() + 36) +
+             "\" text-anchor=\"middle\">" + html_escape(g.variable) + "</text>";
+    }
     std::vector<std::string> names;
     for (const auto* r : g.records) {
         names.push_back(r->name);
@@ -238,15 +253,26 @@ std::string system_block(const json& rec, const record_view& v) {
     };
     std::string s = "<div class=\"system\"><h3>" + html_escape(v.name) + "</h3><table>";
     s += row("processor", value_text(p["brand"]));
-    s += row("vendor, family, model",
-             value_text(p["vendor"]) + ", " + value_text(p["family"]) + ", " + value_text(p["model"]));
-    s += row("topology", value_text(t["packages"]) + " packages, " + value_text(t["numa_nodes"]) +
-                             " NUMA nodes, " + value_text(t["last_level_caches"]) + " LLCs, " +
-                             value_text(t["cores"]) + " cores, " + value_text(t["logical_processors"]) +
-                             " logical, " + value_text(t["performance_levels"]) + " perf levels");
-    s += row("memory", bytes_text(sys["memory"]["total_bytes"]) + " total, " +
-                           bytes_text(sys["memory"]["available_bytes"]) + " available");
-    s += row("system", value_text(sys["os"]["name"]) + " " + value_text(sys["os"]["version"]));
+    auto known = [](std::initializer_list<std::pair<const char*, const json*>> parts) {
+        std::string out;
+        for (const auto& [name, v] : parts) {
+            if (!v->is_null()) {
+                out += (out.empty() ? "" : ", ") + value_text(*v) + (*name ? " " : "") + name;
+            }
+        }
+        return out.empty() ? std::string("not known") : out;
+    };
+    s += row("vendor, family, model", known({{"", &p["vendor"]}, {"", &p["family"]}, {"", &p["model"]}}));
+    s += row("topology", known({{"packages", &t["packages"]},
+                                {"NUMA nodes", &t["numa_nodes"]},
+                                {"LLCs", &t["last_level_caches"]},
+                                {"cores", &t["cores"]},
+                                {"logical", &t["logical_processors"]},
+                                {"perf levels", &t["performance_levels"]}}));
+    const json total = bytes_or_null(sys["memory"]["total_bytes"]);
+    const json avail = bytes_or_null(sys["memory"]["available_bytes"]);
+    s += row("memory", known({{"total", &total}, {"available", &avail}}));
+    s += row("system", known({{"", &sys["os"]["name"]}, {"", &sys["os"]["version"]}}));
     s += row("kernel", value_text(sys["os"]["kernel"]));
     s += row("host", value_text(sys["host"]));
     s += row("time (UTC)", value_text(sys["start_utc"]) + " to " + value_text(sys["end_utc"]));
@@ -278,7 +304,10 @@ std::string compare_table(const compare_group& g) {
         const auto& p = *row.stats;
         std::string scores;
         for (const auto& x : p.scores) {
-            scores += (scores.empty() ? "" : " ") + (x ? fixed(*x, 2) : std::string("---"));
+            if (!scores.empty()) {
+                scores += ' ';
+            }
+            scores += x ? fixed(*x, 2) : std::string("---");
         }
         auto c = [](const std::optional<double>& v, int d) { return v ? fixed(*v, d) : std::string("---"); };
         std::string beyond = row.record == 0 ? "" : row.exceeds ? (*row.exceeds ? "yes" : "no") : "---";
@@ -303,6 +332,7 @@ table.cmp td:nth-child(2),table.cmp th:nth-child(2),table.cmp td:first-child{tex
 tr.noisy td{background:#fff3d6}
 svg.chart{display:block;margin:10px 0;font:12px sans-serif}
 svg .ctitle{font-size:13px;font-weight:bold}
+svg .csub{font-size:12px}
 svg .grid{stroke:#e3e3e3}
 svg .ideal{stroke:#888;stroke-dasharray:6 4;stroke-width:1.5}
 svg .err{stroke:#222;stroke-width:1.5;fill:none}

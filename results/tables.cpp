@@ -150,9 +150,18 @@ record_view view_of(const json& rec, const std::string& file_name) {
             brand.pop_back();
         }
     }
-    v.title = brand + ", " + text_of(o["workload"]) + " " + text_of(o["isa"]) + ", N = " +
-              text_of(o["size"]) + ", " + text_of(o["duration"]) + " s, " + text_of(o["threads"]) +
-              " threads (" + text_of(o["threading"]) + ")";
+    // The swept setting is left out: its values are the points.
+    auto setting = [&](const char* key, const char* swept, const std::string& before,
+                       const std::string& after) {
+        if (v.variable == swept || !o.contains(key) || o[key].is_null()) {
+            return std::string();
+        }
+        return before + text_of(o[key]) + after;
+    };
+    v.title = brand + ", " + text_of(o["workload"]) + setting("isa", "isa", " ", "") +
+              setting("size", "size", ", N = ", "") + setting("duration", "duration", ", ", " s") +
+              setting("threads", "threads", ", ", " threads") +
+              setting("threading", "", " (", ")");
     if (v.variable != "none") {
         v.title += ", " + v.variable + " sweep";
     }
@@ -275,9 +284,12 @@ std::string format_show(const std::vector<record_view>& views, table_format f) {
         for (const auto& p : v.points) {
             out += "| " + md_escape(p.point) + " |";
             for (std::size_t i = 0; i < k; ++i) {
-                out += " " + (i < p.scores.size() ? cell(p.scores[i]) : std::string()) + " |";
+                out += ' ';
+                out += i < p.scores.size() ? cell(p.scores[i]) : std::string();
+                out += " |";
             }
-            out += " " + cell(p.median) + " | " + cell(p.mean) + " | " + cell(p.sd) + " | " +
+            out += ' ';
+            out += cell(p.median) + " | " + cell(p.mean) + " | " + cell(p.sd) + " | " +
                    percent(p.cv_percent) + " | " + (p.noisy ? noisy_note : "") + " |\n";
         }
     }

@@ -79,14 +79,14 @@ const json threads = record("", "threads", "fma", {{"1", {100.0}}, {"2", {190.0}
 TEST(ResultsTables, ShowMarkdownGolden) {
     const std::vector<record_view> v = {view_of(first, "a.json"), view_of(threads, "dir/t.json")};
     EXPECT_EQ(format_show(v, table_format::md),
-              "### desk: Test CPU 9000, standing_wave sse2, N = 64, 1 s, 2 threads (os), isa sweep\n"
+              "### desk: Test CPU 9000, standing_wave, N = 64, 1 s, 2 threads (os), isa sweep\n"
               "\n"
               "| isa | run 1 | run 2 | run 3 | median | mean | sd | cv | note |\n"
               "|---|---:|---:|---:|---:|---:|---:|---:|---|\n"
               "| sse2 | 400.00 | 410.00 | 405.00 | 405.00 | 405.00 | 5.00 | 1.23 % |  |\n"
               "| avx2 | 600.00 | 602.00 | --- | 601.00 | 601.00 | 1.41 | 0.24 % |  |\n"
               "\n"
-              "### t: Test CPU 9000, standing_wave fma, N = 64, 1 s, 2 threads (os), threads sweep\n"
+              "### t: Test CPU 9000, standing_wave fma, N = 64, 1 s (os), threads sweep\n"
               "\n"
               "| threads | run 1 | median | mean | sd | cv | note |\n"
               "|---|---:|---:|---:|---:|---:|---|\n"
@@ -99,8 +99,8 @@ TEST(ResultsTables, CompareGolden) {
     EXPECT_EQ(format_compare(v, table_format::md),
               "### isa sweep, against desk\n"
               "\n"
-              "- desk: Test CPU 9000, standing_wave sse2, N = 64, 1 s, 2 threads (os), isa sweep\n"
-              "- lab: Test CPU 9000, standing_wave sse2, N = 64, 1 s, 2 threads (os), isa sweep\n"
+              "- desk: Test CPU 9000, standing_wave, N = 64, 1 s, 2 threads (os), isa sweep\n"
+              "- lab: Test CPU 9000, standing_wave, N = 64, 1 s, 2 threads (os), isa sweep\n"
               "\n"
               "| isa | record | scores | median | mean | sd | cv | ratio | beyond spread | note |\n"
               "|---|---|---|---:|---:|---:|---:|---:|---|---|\n"
