@@ -73,7 +73,8 @@ int cmd_run(const std::string& out_dir, const std::string& label, bool no_host, 
                           {"interrupted", child.interrupted}};
     json rec = make_record(log, ctx);
     rec["kestrix"]["path"] = kestrix;
-    rec["kestrix"]["version"] = log.data.contains("kestrix_version") ? log.data["kestrix_version"] : json(nullptr);
+    rec["kestrix"]["version"] =
+        log.data.contains("kestrix_version") ? log.data["kestrix_version"] : json(nullptr);
     if (log.data.value("mode", "") == "error") {
         rec["error"] = log.data["error"];
     }
@@ -85,7 +86,8 @@ int cmd_run(const std::string& out_dir, const std::string& label, bool no_host, 
     return exit_for(rec);
 }
 
-int cmd_import(const std::string& out_dir, const std::string& label, const std::vector<std::string>& logs) {
+int cmd_import(const std::string& out_dir, const std::string& label,
+               const std::vector<std::string>& logs) {
     // Every log is read and checked before anything is written.
     std::vector<json> recs;
     for (const auto& path : logs) {
@@ -117,7 +119,8 @@ int cmd_import(const std::string& out_dir, const std::string& label, const std::
     return code;
 }
 
-std::vector<record_view> load_views(const std::vector<std::string>& files, std::vector<json>* keep) {
+std::vector<record_view> load_views(const std::vector<std::string>& files,
+                                    std::vector<json>* keep) {
     std::vector<record_view> views;
     std::vector<json> recs;
     for (const auto& f : files) {
@@ -153,11 +156,13 @@ int results_main(const std::vector<std::string>& args) {
     bool no_host = false;
     std::vector<std::string> kargs, files;
 
-    auto* run = app.add_subcommand("run", "run kestrix and keep its record (kestrix options after --)");
+    auto* run =
+        app.add_subcommand("run", "run kestrix and keep its record (kestrix options after --)");
     run->add_option("--out", out_dir, "folder for the record (default ./kestrix-results)");
     run->add_option("--label", label, "a name for this record");
     run->add_flag("--no-host", no_host, "leave the host name out of the record");
-    run->add_option("--kestrix", kestrix, "the kestrix binary (default: the one beside this program)");
+    run->add_option("--kestrix", kestrix,
+                    "the kestrix binary (default: the one beside this program)");
     run->add_option("kestrix-options", kargs, "options passed to kestrix");
     run->positionals_at_end(false);
 

@@ -132,7 +132,8 @@ std::string utc_now() {
 
 child_result run_child(const std::string& program, const std::vector<std::string>& args) {
     int out[2], err[2], in[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0) {
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 ||
+        ::pipe2(in, O_CLOEXEC) != 0) {
         throw std::runtime_error(std::string("cannot create pipes: ") + std::strerror(errno));
     }
     posix_spawn_file_actions_t fa;
@@ -153,7 +154,8 @@ child_result run_child(const std::string& program, const std::vector<std::string
     }
     argv.push_back(nullptr);
 
-    struct sigaction sa {}, old_int {}, old_term {};
+    struct sigaction sa {
+    }, old_int{}, old_term{};
     sa.sa_handler = forward_signal;
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGINT, &sa, &old_int);

@@ -27,12 +27,12 @@ std::string utf8(const std::wstring& w) {
     if (w.empty()) {
         return {};
     }
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                        nullptr, nullptr);
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr,
+                                        0, nullptr, nullptr);
     std::string s(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
     if (n > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
-                              nullptr);
+        ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n,
+                              nullptr, nullptr);
     }
     return s;
 }
@@ -41,7 +41,8 @@ std::wstring wide(const std::string& s) {
     if (s.empty()) {
         return {};
     }
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    const int n =
+        ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
     std::wstring w(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
     if (n > 0) {
         ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
@@ -87,7 +88,8 @@ host_facts query_host() {
         auto get = reinterpret_cast<rtl_get_version>(
             reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")));
         if (get && get(&v) == 0) {
-            h.os_version = std::to_string(v.dwMajorVersion) + "." + std::to_string(v.dwMinorVersion);
+            h.os_version =
+                std::to_string(v.dwMajorVersion) + "." + std::to_string(v.dwMinorVersion);
             h.kernel = "build " + std::to_string(v.dwBuildNumber);
         }
         auto wine = reinterpret_cast<wine_get_version>(
@@ -113,7 +115,8 @@ host_facts query_host() {
         auto* p = reinterpret_cast<SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX*>(buf.data());
         if (::GetLogicalProcessorInformationEx(RelationProcessorPackage, p, &bytes)) {
             for (DWORD off = 0; off < bytes;) {
-                auto* e = reinterpret_cast<SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX*>(buf.data() + off);
+                auto* e =
+                    reinterpret_cast<SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX*>(buf.data() + off);
                 if (e->Size == 0) {
                     break;
                 }

@@ -102,7 +102,8 @@ const line_pattern grammar[] = {
     {line_kind::timer_coarse, R"(Coarse timer: (.*))"},
     {line_kind::timer_underlying, R"(underlying frequency: (.*))"},
     {line_kind::timer_report, R"(report frequency: (.*))"},
-    {line_kind::timer_verdict, R"((Fast timer is hwbot compliant|Fast timer is not compliant with HWBOT rules))"},
+    {line_kind::timer_verdict,
+     R"((Fast timer is hwbot compliant|Fast timer is not compliant with HWBOT rules))"},
     {line_kind::help_usage, R"(USAGE:)"},
     {line_kind::results_row, R"( (\S+) +\|((?: +\S+)*) \| +(\S+) \| +(\S+))"},
 };
@@ -116,7 +117,8 @@ const std::vector<compiled_pattern>& compiled() {
     static const std::vector<compiled_pattern> table = [] {
         std::vector<compiled_pattern> t;
         for (const auto& p : grammar) {
-            t.push_back({p.kind, std::regex(p.text, std::regex::ECMAScript | std::regex::optimize)});
+            t.push_back(
+                {p.kind, std::regex(p.text, std::regex::ECMAScript | std::regex::optimize)});
         }
         return t;
     }();
@@ -231,8 +233,8 @@ private:
 
     state st_ = state::start;
     json d_ = json::object();
-    json sub_ = nullptr;     // the sub-run being read
-    int sub_line_ = 0;       // lines since its marker (brand and feature list come first)
+    json sub_ = nullptr;      // the sub-run being read
+    int sub_line_ = 0;        // lines since its marker (brand and feature list come first)
     bool in_warning_ = false; // after a warning box: the support check's reasons
     int valid_line_ = -1;     // lines since "kestrix v..." in a valid banner
     int rows_expected_ = 0;
@@ -485,7 +487,9 @@ void log_reader::timers_line(const std::string& line, const classified& c) {
                 t["model"] = std::strtol(w[4].c_str(), nullptr, 16);
             }
         } else if (line == "Intel detected" || line == "AMD detected" || line == "unknown vendor") {
-            t["vendor"] = line == "Intel detected" ? "intel" : line == "AMD detected" ? "amd" : "other";
+            t["vendor"] = line == "Intel detected" ? "intel"
+                          : line == "AMD detected" ? "amd"
+                                                   : "other";
         } else if (!line.empty() && line != "tsc info:" && !t.contains("brand")) {
             t["brand"] = line;
         }

@@ -55,11 +55,18 @@ std::string sanitized(std::string s) {
 } // namespace
 
 json resolve_options(const std::vector<std::string>& args, bool args_known, const json& log) {
-    json r = {{"threads", 0},          {"duration", 30},      {"size", 192},
-              {"workload", "standing_wave"}, {"isa", "sse2"}, {"threading", "os"},
-              {"strict_isa_check", false},   {"large_pages", false},
-              {"bypass_timer_check", false}, {"harness_var", "none"},
-              {"harness_opt", ""},           {"sub_runs", 3}};
+    json r = {{"threads", 0},
+              {"duration", 30},
+              {"size", 192},
+              {"workload", "standing_wave"},
+              {"isa", "sse2"},
+              {"threading", "os"},
+              {"strict_isa_check", false},
+              {"large_pages", false},
+              {"bypass_timer_check", false},
+              {"harness_var", "none"},
+              {"harness_opt", ""},
+              {"sub_runs", 3}};
     json from = json::object();
     if (args_known) {
         for (std::size_t i = 0; i < args.size(); ++i) {
@@ -104,7 +111,8 @@ json resolve_options(const std::vector<std::string>& args, bool args_known, cons
     }
     if (log.contains("sub_runs") && !log["sub_runs"].empty()) {
         const auto& s = log["sub_runs"][0];
-        const std::string var = r["harness_var"].is_string() ? r["harness_var"].get<std::string>() : "";
+        const std::string var =
+            r["harness_var"].is_string() ? r["harness_var"].get<std::string>() : "";
         auto take = [&](const char* key, const char* from_key, const char* swept) {
             if (s.contains(from_key) && var != swept) {
                 r[key] = s[from_key];
@@ -133,7 +141,8 @@ json make_record(const parsed_log& log, const record_context& ctx) {
         {"complete", log.complete},
         {"incomplete_reason", log.complete ? json(nullptr) : json(log.problem)},
         {"mode", d.value("mode", "benchmark")},
-        {"kestrix", {{"version", d.contains("kestrix_version") ? d["kestrix_version"] : json(nullptr)}}},
+        {"kestrix",
+         {{"version", d.contains("kestrix_version") ? d["kestrix_version"] : json(nullptr)}}},
         {"options",
          {{"given", ctx.args_known ? json(ctx.given_args) : json(nullptr)},
           {"resolved", resolve_options(ctx.given_args, ctx.args_known, d)}}},
@@ -277,9 +286,10 @@ namespace {
 // Every field a reader looks at, so that a record written by hand or by an older build of this
 // schema version reads as "not known" where it is silent.
 json skeleton() {
-    const json resolved = {{"workload", nullptr},   {"isa", nullptr},         {"size", nullptr},
-                           {"duration", nullptr},   {"threads", nullptr},     {"threading", nullptr},
-                           {"large_pages", nullptr}, {"harness_var", nullptr}, {"sub_runs", nullptr}};
+    const json resolved = {
+        {"workload", nullptr},    {"isa", nullptr},         {"size", nullptr},
+        {"duration", nullptr},    {"threads", nullptr},     {"threading", nullptr},
+        {"large_pages", nullptr}, {"harness_var", nullptr}, {"sub_runs", nullptr}};
     return {{"label", ""},
             {"source", "import"},
             {"complete", true},
@@ -289,11 +299,18 @@ json skeleton() {
             {"system",
              {{"note", ""},
               {"processor",
-               {{"brand", nullptr}, {"vendor", nullptr}, {"family", nullptr}, {"model", nullptr},
+               {{"brand", nullptr},
+                {"vendor", nullptr},
+                {"family", nullptr},
+                {"model", nullptr},
                 {"features", nullptr}}},
               {"topology",
-               {{"packages", nullptr}, {"numa_nodes", nullptr}, {"last_level_caches", nullptr},
-                {"cores", nullptr}, {"logical_processors", nullptr}, {"performance_levels", nullptr}}},
+               {{"packages", nullptr},
+                {"numa_nodes", nullptr},
+                {"last_level_caches", nullptr},
+                {"cores", nullptr},
+                {"logical_processors", nullptr},
+                {"performance_levels", nullptr}}},
               {"memory", {{"total_bytes", nullptr}, {"available_bytes", nullptr}}},
               {"os", {{"name", nullptr}, {"version", nullptr}, {"kernel", nullptr}}},
               {"host", nullptr},

@@ -18,11 +18,11 @@ struct input_error : std::runtime_error {
 };
 
 struct record_context {
-    std::string source;                  // "run" or "import"
-    std::string label;                   // --label, may be empty
-    std::vector<std::string> given_args; // the kestrix options as given (run only)
-    bool args_known = false;             // false for import: the log does not show them
-    nlohmann::json system;               // the system block
+    std::string source;                              // "run" or "import"
+    std::string label;                               // --label, may be empty
+    std::vector<std::string> given_args;             // the kestrix options as given (run only)
+    bool args_known = false;                         // false for import: the log does not show them
+    nlohmann::json system;                           // the system block
     nlohmann::json extra = nlohmann::json::object(); // merged at top level (kestrix path, exit)
 };
 
@@ -32,7 +32,8 @@ nlohmann::json resolve_options(const std::vector<std::string>& args, bool args_k
 
 nlohmann::json make_record(const parsed_log& log, const record_context& ctx);
 
-// "20261209T170800Z_host_standing_wave_sse2_s64_d1_n1_none.json" (characters kept to [A-Za-z0-9._-]).
+// "20261209T170800Z_host_standing_wave_sse2_s64_d1_n1_none.json" (characters kept to
+// [A-Za-z0-9._-]).
 std::string record_file_name(const nlohmann::json& record);
 
 // Writes to a temporary name in the same folder and renames it over `path`.

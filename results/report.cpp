@@ -78,13 +78,14 @@ std::string y_axis(const frame& f, double top_value, const std::string& unit) {
     const double step = tick_step(top_value);
     for (double v = 0; v <= top_value + step * 1e-9; v += step) {
         const double y = f.top + f.plot_h() - v / top_value * f.plot_h();
-        s += "<line x1=\"" + num(f.left) + "\" x2=\"" + num(f.left + f.plot_w()) + "\" y1=\"" + num(y) +
-             "\" y2=\"" + num(y) + "\" class=\"grid\"/>";
+        s += "<line x1=\"" + num(f.left) + "\" x2=\"" + num(f.left + f.plot_w()) + "\" y1=\"" +
+             num(y) + "\" y2=\"" + num(y) + "\" class=\"grid\"/>";
         s += "<text x=\"" + num(f.left - 6) + "\" y=\"" + num(y + 4) + "\" text-anchor=\"end\">" +
              fixed(v, step < 1 ? 1 : 0) + "</text>";
     }
     s += "<text x=\"16\" y=\"" + num(f.top + f.plot_h() / 2) + "\" transform=\"rotate(-90 16 " +
-         num(f.top + f.plot_h() / 2) + ")\" text-anchor=\"middle\">" + html_escape(unit) + "</text>";
+         num(f.top + f.plot_h() / 2) + ")\" text-anchor=\"middle\">" + html_escape(unit) +
+         "</text>";
     return s;
 }
 
@@ -93,15 +94,15 @@ std::string legend(const frame& f, const std::vector<std::string>& names, bool w
     double x = f.left;
     const double y = f.h - 14;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        s += "<rect x=\"" + num(x) + "\" y=\"" + num(y - 9) + "\" width=\"12\" height=\"10\" fill=\"" +
-             colour(i) + "\"/><text x=\"" + num(x + 16) + "\" y=\"" + num(y) + "\">" +
-             html_escape(names[i]) + "</text>";
+        s += "<rect x=\"" + num(x) + "\" y=\"" + num(y - 9) +
+             "\" width=\"12\" height=\"10\" fill=\"" + colour(i) + "\"/><text x=\"" + num(x + 16) +
+             "\" y=\"" + num(y) + "\">" + html_escape(names[i]) + "</text>";
         x += 30 + 7.0 * static_cast<double>(names[i].size());
     }
     if (with_ideal) {
-        s += "<line x1=\"" + num(x) + "\" x2=\"" + num(x + 14) + "\" y1=\"" + num(y - 4) + "\" y2=\"" +
-             num(y - 4) + "\" class=\"ideal\"/><text x=\"" + num(x + 18) + "\" y=\"" + num(y) +
-             "\">ideal linear scaling</text>";
+        s += "<line x1=\"" + num(x) + "\" x2=\"" + num(x + 14) + "\" y1=\"" + num(y - 4) +
+             "\" y2=\"" + num(y - 4) + "\" class=\"ideal\"/><text x=\"" + num(x + 18) + "\" y=\"" +
+             num(y) + "\">ideal linear scaling</text>";
     }
     return s;
 }
@@ -145,8 +146,11 @@ std::string scaling_chart(const compare_group& g) {
             max_v = std::max(max_v, line.front().v / line.front().t * max_t);
         }
     }
-    const double top_value = max_v > 0 ? std::ceil(max_v / tick_step(max_v * 1.05)) * tick_step(max_v * 1.05) : 1;
-    auto X = [&](double t) { return f.left + (max_t > 1 ? (t - 1) / (max_t - 1) : 0.5) * f.plot_w(); };
+    const double top_value =
+        max_v > 0 ? std::ceil(max_v / tick_step(max_v * 1.05)) * tick_step(max_v * 1.05) : 1;
+    auto X = [&](double t) {
+        return f.left + (max_t > 1 ? (t - 1) / (max_t - 1) : 0.5) * f.plot_w();
+    };
     auto Y = [&](double v) { return f.top + f.plot_h() - v / top_value * f.plot_h(); };
     std::string s = svg_open(f, chart_titles(g), "score per thread count");
     s += y_axis(f, top_value, "MGups");
@@ -162,9 +166,9 @@ std::string scaling_chart(const compare_group& g) {
             continue;
         }
         const double per = line.front().v / line.front().t;
-        s += "<line x1=\"" + num(X(line.front().t)) + "\" y1=\"" + num(Y(line.front().v)) + "\" x2=\"" +
-             num(X(max_t)) + "\" y2=\"" + num(Y(per * max_t)) + "\" class=\"ideal\" stroke=\"" +
-             colour(i) + "\"/>";
+        s += "<line x1=\"" + num(X(line.front().t)) + "\" y1=\"" + num(Y(line.front().v)) +
+             "\" x2=\"" + num(X(max_t)) + "\" y2=\"" + num(Y(per * max_t)) +
+             "\" class=\"ideal\" stroke=\"" + colour(i) + "\"/>";
         std::string pts;
         for (const auto& q : line) {
             pts += num(X(q.t)) + "," + num(Y(q.v)) + " ";
@@ -204,7 +208,9 @@ std::string bar_chart(const compare_group& g) {
     const double step = tick_step(max_v * 1.05);
     const double top_value = max_v > 0 ? std::ceil(max_v * 1.05 / step) * step : 1;
     auto Y = [&](double v) { return f.top + f.plot_h() - v / top_value * f.plot_h(); };
-    std::string s = svg_open(f, chart_titles(g), g.variable == "none" ? std::string("score of the repeated runs") : "score per " + g.variable);
+    std::string s = svg_open(f, chart_titles(g),
+                             g.variable == "none" ? std::string("score of the repeated runs")
+                                                  : "score per " + g.variable);
     s += y_axis(f, top_value, "MGups");
     const double slot = f.plot_w() / static_cast<double>(std::max<std::size_t>(points.size(), 1));
     const double bar = std::min(40.0, (slot - 16) / static_cast<double>(g.records.size()));
@@ -212,29 +218,31 @@ std::string bar_chart(const compare_group& g) {
         const double x0 = f.left + slot * static_cast<double>(pi) +
                           (slot - bar * static_cast<double>(g.records.size())) / 2;
         s += "<text x=\"" + num(f.left + slot * (static_cast<double>(pi) + 0.5)) + "\" y=\"" +
-             num(f.top + f.plot_h() + 18) + "\" text-anchor=\"middle\">" + html_escape(points[pi]) + "</text>";
+             num(f.top + f.plot_h() + 18) + "\" text-anchor=\"middle\">" + html_escape(points[pi]) +
+             "</text>";
         for (const auto& row : g.rows) {
             if (row.point != points[pi] || !row.stats->mean) {
                 continue;
             }
             const auto& p = *row.stats;
             const double x = x0 + bar * static_cast<double>(row.record);
-            s += "<rect class=\"bar\" x=\"" + num(x + 1) + "\" y=\"" + num(Y(*p.mean)) + "\" width=\"" +
-                 num(bar - 2) + "\" height=\"" + num(Y(0) - Y(*p.mean)) + "\" fill=\"" + colour(row.record) +
-                 "\"><title>" + html_escape(g.records[row.record]->name) + " " + html_escape(p.point) +
-                 ": mean " + fixed(*p.mean, 2) + " MGups, " + std::to_string(p.n) +
-                 " sub-runs</title></rect>";
+            s += "<rect class=\"bar\" x=\"" + num(x + 1) + "\" y=\"" + num(Y(*p.mean)) +
+                 "\" width=\"" + num(bar - 2) + "\" height=\"" + num(Y(0) - Y(*p.mean)) +
+                 "\" fill=\"" + colour(row.record) + "\"><title>" +
+                 html_escape(g.records[row.record]->name) + " " + html_escape(p.point) + ": mean " +
+                 fixed(*p.mean, 2) + " MGups, " + std::to_string(p.n) + " sub-runs</title></rect>";
             if (p.min && p.max && *p.max > *p.min) {
                 const double cx = x + bar / 2;
-                s += "<path class=\"err\" d=\"M" + num(cx) + " " + num(Y(*p.min)) + "V" + num(Y(*p.max)) +
-                     "M" + num(cx - 5) + " " + num(Y(*p.min)) + "h10M" + num(cx - 5) + " " +
-                     num(Y(*p.max)) + "h10\"/>";
+                s += "<path class=\"err\" d=\"M" + num(cx) + " " + num(Y(*p.min)) + "V" +
+                     num(Y(*p.max)) + "M" + num(cx - 5) + " " + num(Y(*p.min)) + "h10M" +
+                     num(cx - 5) + " " + num(Y(*p.max)) + "h10\"/>";
             }
         }
     }
     if (g.variable != "none") {
-        s += "<text x=\"" + num(f.left + f.plot_w() / 2) + "\" y=\"" + num(f.top + f.plot_h() + 36) +
-             "\" text-anchor=\"middle\">" + html_escape(g.variable) + "</text>";
+        s += "<text x=\"" + num(f.left + f.plot_w() / 2) + "\" y=\"" +
+             num(f.top + f.plot_h() + 36) + "\" text-anchor=\"middle\">" + html_escape(g.variable) +
+             "</text>";
     }
     std::vector<std::string> names;
     for (const auto* r : g.records) {
@@ -262,7 +270,8 @@ std::string system_block(const json& rec, const record_view& v) {
         }
         return out.empty() ? std::string("not known") : out;
     };
-    s += row("vendor, family, model", known({{"", &p["vendor"]}, {"", &p["family"]}, {"", &p["model"]}}));
+    s += row("vendor, family, model",
+             known({{"", &p["vendor"]}, {"", &p["family"]}, {"", &p["model"]}}));
     s += row("topology", known({{"packages", &t["packages"]},
                                 {"NUMA nodes", &t["numa_nodes"]},
                                 {"LLCs", &t["last_level_caches"]},
@@ -277,11 +286,12 @@ std::string system_block(const json& rec, const record_view& v) {
     s += row("host", value_text(sys["host"]));
     s += row("time (UTC)", value_text(sys["start_utc"]) + " to " + value_text(sys["end_utc"]));
     s += row("kestrix", value_text(rec["kestrix"]["version"]));
-    s += row("settings", value_text(o["workload"]) + ", " + value_text(o["isa"]) + ", N = " +
-                             value_text(o["size"]) + ", " + value_text(o["duration"]) + " s, " +
-                             value_text(o["threads"]) + " threads (" + value_text(o["threading"]) +
-                             "), large pages " + value_text(o["large_pages"]) + ", sweep " +
-                             value_text(o["harness_var"]) + ", " + value_text(o["sub_runs"]) + " sub-runs");
+    s += row("settings",
+             value_text(o["workload"]) + ", " + value_text(o["isa"]) +
+                 ", N = " + value_text(o["size"]) + ", " + value_text(o["duration"]) + " s, " +
+                 value_text(o["threads"]) + " threads (" + value_text(o["threading"]) +
+                 "), large pages " + value_text(o["large_pages"]) + ", sweep " +
+                 value_text(o["harness_var"]) + ", " + value_text(o["sub_runs"]) + " sub-runs");
     if (rec["options"]["given"].is_array()) {
         std::string given;
         for (const auto& a : rec["options"]["given"]) {
@@ -289,7 +299,8 @@ std::string system_block(const json& rec, const record_view& v) {
         }
         s += row("command line", given.empty() ? "(no options)" : given);
     }
-    s += row("record", value_text(rec["source"]) + (rec["complete"].get<bool>() ? "" : ", incomplete"));
+    s += row("record",
+             value_text(rec["source"]) + (rec["complete"].get<bool>() ? "" : ", incomplete"));
     if (sys.contains("note")) {
         s += row("note", value_text(sys["note"]));
     }
@@ -309,13 +320,19 @@ std::string compare_table(const compare_group& g) {
             }
             scores += x ? fixed(*x, 2) : std::string("---");
         }
-        auto c = [](const std::optional<double>& v, int d) { return v ? fixed(*v, d) : std::string("---"); };
-        std::string beyond = row.record == 0 ? "" : row.exceeds ? (*row.exceeds ? "yes" : "no") : "---";
-        s += std::string("<tr") + (p.noisy ? " class=\"noisy\" title=\"sub-runs vary by more than 3.5 %\"" : "") +
-             "><td>" + html_escape(p.point) + "</td><td>" + html_escape(g.records[row.record]->name) +
-             "</td><td>" + scores + "</td><td>" + c(p.median, 2) + "</td><td>" + c(p.mean, 2) + "</td><td>" +
-             c(p.sd, 2) + "</td><td>" + (p.cv_percent ? fixed(*p.cv_percent, 2) + " %" : "---") +
-             (p.noisy ? " &#9888;" : "") + "</td><td>" + c(row.ratio, 3) + "</td><td>" + beyond + "</td></tr>";
+        auto c = [](const std::optional<double>& v, int d) {
+            return v ? fixed(*v, d) : std::string("---");
+        };
+        std::string beyond = row.record == 0 ? ""
+                             : row.exceeds   ? (*row.exceeds ? "yes" : "no")
+                                             : "---";
+        s += std::string("<tr") +
+             (p.noisy ? " class=\"noisy\" title=\"sub-runs vary by more than 3.5 %\"" : "") +
+             "><td>" + html_escape(p.point) + "</td><td>" +
+             html_escape(g.records[row.record]->name) + "</td><td>" + scores + "</td><td>" +
+             c(p.median, 2) + "</td><td>" + c(p.mean, 2) + "</td><td>" + c(p.sd, 2) + "</td><td>" +
+             (p.cv_percent ? fixed(*p.cv_percent, 2) + " %" : "---") + (p.noisy ? " &#9888;" : "") +
+             "</td><td>" + c(row.ratio, 3) + "</td><td>" + beyond + "</td></tr>";
     }
     return s + "</tbody></table>";
 }
@@ -369,18 +386,21 @@ std::string html_report(const std::vector<json>& records, const std::vector<reco
     std::string s = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                     "<title>kestrix results</title><style>";
     s += style;
-    s += "</style></head><body><h1>kestrix results</h1><p class=\"note\">" +
-         std::to_string(records.size()) + " record(s), page made " + html_escape(generated_utc) +
-         " by kestrix-results. Marked rows (&#9888;): sub-runs vary by more than 3.5 % (coefficient "
-         "of variation). Ratio: mean against the first record of the same sweep; beyond spread: the "
-         "difference of the means exceeds the sum of both standard deviations.</p>";
+    s +=
+        "</style></head><body><h1>kestrix results</h1><p class=\"note\">" +
+        std::to_string(records.size()) + " record(s), page made " + html_escape(generated_utc) +
+        " by kestrix-results. Marked rows (&#9888;): sub-runs vary by more than 3.5 % (coefficient "
+        "of variation). Ratio: mean against the first record of the same sweep; beyond spread: the "
+        "difference of the means exceeds the sum of both standard deviations.</p>";
     s += "<h2>Systems</h2><div class=\"systems\">";
     for (std::size_t i = 0; i < records.size(); ++i) {
         s += system_block(records[i], views[i]);
     }
     s += "</div>";
     for (const auto& g : compare_groups(views)) {
-        s += "<h2>" + html_escape(g.variable == "none" ? std::string("Repeated runs") : g.variable + " sweep") +
+        s += "<h2>" +
+             html_escape(g.variable == "none" ? std::string("Repeated runs")
+                                              : g.variable + " sweep") +
              "</h2>";
         s += g.variable == "threads" ? scaling_chart(g) : bar_chart(g);
         s += compare_table(g);

@@ -79,10 +79,13 @@ json describe_this_machine(bool with_host) {
 }
 
 json describe_from_log(const json& d) {
-    json p = {{"brand", nullptr}, {"vendor", nullptr}, {"family", nullptr}, {"model", nullptr},
+    json p = {{"brand", nullptr},
+              {"vendor", nullptr},
+              {"family", nullptr},
+              {"model", nullptr},
               {"features", nullptr}};
-    json topo = {{"packages", nullptr},          {"numa_nodes", nullptr},
-                 {"last_level_caches", nullptr}, {"cores", nullptr},
+    json topo = {{"packages", nullptr},           {"numa_nodes", nullptr},
+                 {"last_level_caches", nullptr},  {"cores", nullptr},
                  {"logical_processors", nullptr}, {"performance_levels", nullptr}};
     std::string shown = "processor brand and feature list";
     if (d.contains("sub_runs") && !d["sub_runs"].empty()) {

@@ -67,9 +67,14 @@ json stats_json(const point_stats& p) {
     for (const auto& s : p.scores) {
         scores.push_back(nullable(s));
     }
-    return {{"point", p.point},         {"scores", scores},       {"n", p.n},
-            {"median", nullable(p.median)}, {"mean", nullable(p.mean)}, {"sd", nullable(p.sd)},
-            {"cv_percent", nullable(p.cv_percent)}, {"noisy", p.noisy}};
+    return {{"point", p.point},
+            {"scores", scores},
+            {"n", p.n},
+            {"median", nullable(p.median)},
+            {"mean", nullable(p.mean)},
+            {"sd", nullable(p.sd)},
+            {"cv_percent", nullable(p.cv_percent)},
+            {"noisy", p.noisy}};
 }
 
 std::size_t max_sub_runs(const record_view& v) {
@@ -134,7 +139,8 @@ record_view view_of(const json& rec, const std::string& file_name) {
     if (stem.size() > 5 && stem.substr(stem.size() - 5) == ".json") {
         stem.resize(stem.size() - 5);
     }
-    v.name = rec.contains("label") && rec["label"].is_string() && !rec["label"].get<std::string>().empty()
+    v.name = rec.contains("label") && rec["label"].is_string() &&
+                     !rec["label"].get<std::string>().empty()
                  ? rec["label"].get<std::string>()
                  : stem;
     const json& o = rec["options"]["resolved"];
@@ -160,14 +166,14 @@ record_view view_of(const json& rec, const std::string& file_name) {
     };
     v.title = brand + ", " + text_of(o["workload"]) + setting("isa", "isa", " ", "") +
               setting("size", "size", ", N = ", "") + setting("duration", "duration", ", ", " s") +
-              setting("threads", "threads", ", ", " threads") +
-              setting("threading", "", " (", ")");
+              setting("threads", "threads", ", ", " threads") + setting("threading", "", " (", ")");
     if (v.variable != "none") {
         v.title += ", " + v.variable + " sweep";
     }
     // Points in the harness's order; sub-runs fall into them by their point label.
     std::vector<std::string> order;
-    if (rec.contains("harness") && rec["harness"].is_object() && rec["harness"].contains("points")) {
+    if (rec.contains("harness") && rec["harness"].is_object() &&
+        rec["harness"].contains("points")) {
         for (const auto& p : rec["harness"]["points"]) {
             order.push_back(text_of(p));
         }
@@ -249,7 +255,10 @@ std::string format_show(const std::vector<record_view>& views, table_format f) {
             for (const auto& p : v.points) {
                 pts.push_back(stats_json(p));
             }
-            all.push_back({{"record", v.name}, {"variable", v.variable}, {"title", v.title}, {"points", pts}});
+            all.push_back({{"record", v.name},
+                           {"variable", v.variable},
+                           {"title", v.title},
+                           {"points", pts}});
         }
         return all.dump(2) + "\n";
     }
@@ -257,10 +266,10 @@ std::string format_show(const std::vector<record_view>& views, table_format f) {
         out = "record,variable,point,scores,n,median,mean,sd,cv_percent,noisy\n";
         for (const auto& v : views) {
             for (const auto& p : v.points) {
-                out += csv_field(v.name) + "," + csv_field(v.variable) + "," + csv_field(p.point) + "," +
-                       scores_text(p, ";") + "," + std::to_string(p.n) + "," + cell(p.median) + "," +
-                       cell(p.mean) + "," + cell(p.sd) + "," + cell(p.cv_percent) + "," +
-                       (p.noisy ? "yes" : "no") + "\n";
+                out += csv_field(v.name) + "," + csv_field(v.variable) + "," + csv_field(p.point) +
+                       "," + scores_text(p, ";") + "," + std::to_string(p.n) + "," +
+                       cell(p.median) + "," + cell(p.mean) + "," + cell(p.sd) + "," +
+                       cell(p.cv_percent) + "," + (p.noisy ? "yes" : "no") + "\n";
             }
         }
         return out;
@@ -322,15 +331,16 @@ std::string format_compare(const std::vector<record_view>& views, table_format f
         return all.dump(2) + "\n";
     }
     if (f == table_format::csv) {
-        out = "variable,point,record,scores,n,median,mean,sd,cv_percent,noisy,ratio,exceeds_spread\n";
+        out =
+            "variable,point,record,scores,n,median,mean,sd,cv_percent,noisy,ratio,exceeds_spread\n";
         for (const auto& g : groups) {
             for (const auto& row : g.rows) {
                 const auto& p = *row.stats;
                 out += csv_field(g.variable) + "," + csv_field(row.point) + "," +
                        csv_field(g.records[row.record]->name) + "," + scores_text(p, ";") + "," +
-                       std::to_string(p.n) + "," + cell(p.median) + "," + cell(p.mean) + "," + cell(p.sd) +
-                       "," + cell(p.cv_percent) + "," + (p.noisy ? "yes" : "no") + "," +
-                       cell(row.ratio, 3) + "," + yes_no(row.exceeds) + "\n";
+                       std::to_string(p.n) + "," + cell(p.median) + "," + cell(p.mean) + "," +
+                       cell(p.sd) + "," + cell(p.cv_percent) + "," + (p.noisy ? "yes" : "no") +
+                       "," + cell(row.ratio, 3) + "," + yes_no(row.exceeds) + "\n";
             }
         }
         return out;
@@ -340,19 +350,21 @@ std::string format_compare(const std::vector<record_view>& views, table_format f
         if (gi) {
             out += "\n";
         }
-        out += "### " + md_escape(g.variable) + " sweep, against " + md_escape(g.records[0]->name) + "\n\n";
+        out += "### " + md_escape(g.variable) + " sweep, against " + md_escape(g.records[0]->name) +
+               "\n\n";
         for (std::size_t i = 0; i < g.records.size(); ++i) {
-            out += "- " + md_escape(g.records[i]->name) + ": " + md_escape(g.records[i]->title) + "\n";
+            out +=
+                "- " + md_escape(g.records[i]->name) + ": " + md_escape(g.records[i]->title) + "\n";
         }
         out += "\n| " + md_escape(g.variable) +
                " | record | scores | median | mean | sd | cv | ratio | beyond spread | note |\n"
                "|---|---|---|---:|---:|---:|---:|---:|---|---|\n";
         for (const auto& row : g.rows) {
             const auto& p = *row.stats;
-            out += "| " + md_escape(row.point) + " | " + md_escape(g.records[row.record]->name) + " | " +
-                   scores_text(p, " ") + " | " + cell(p.median) + " | " + cell(p.mean) + " | " +
-                   cell(p.sd) + " | " + percent(p.cv_percent) + " | " + cell(row.ratio, 3) + " | " +
-                   (row.record == 0 ? std::string() : yes_no(row.exceeds)) + " | " +
+            out += "| " + md_escape(row.point) + " | " + md_escape(g.records[row.record]->name) +
+                   " | " + scores_text(p, " ") + " | " + cell(p.median) + " | " + cell(p.mean) +
+                   " | " + cell(p.sd) + " | " + percent(p.cv_percent) + " | " + cell(row.ratio, 3) +
+                   " | " + (row.record == 0 ? std::string() : yes_no(row.exceeds)) + " | " +
                    (p.noisy ? noisy_note : "") + " |\n";
         }
     }

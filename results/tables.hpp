@@ -33,8 +33,8 @@ struct compare_row {
     std::string point;
     std::size_t record = 0; // index into the group's records
     const point_stats* stats = nullptr;
-    std::optional<double> ratio;   // mean / mean of the first record at this point
-    std::optional<bool> exceeds;   // |difference| > sd(first) + sd(this); unknown below 2 sub-runs
+    std::optional<double> ratio; // mean / mean of the first record at this point
+    std::optional<bool> exceeds; // |difference| > sd(first) + sd(this); unknown below 2 sub-runs
 };
 
 struct compare_group {

@@ -41,9 +41,30 @@ const capture_case captures[] = {
     {"windows_plain.log", true, "benchmark", "none", {"none"}, 2, 2, ""},
     {"isa_lacking.log", true, "benchmark", "none", {"none"}, 1, 1, ""},
     {"isa_cannot_execute.log", true, "benchmark", "none", {"none"}, 1, 1, ""},
-    {"isa_strict.log", true, "benchmark", "none", {"none"}, 1, 0, "isa support check failed; aborting"},
-    {"large_pages.log", true, "benchmark", "none", {"none"}, 1, 0, "field allocation failed in thread 0"},
-    {"memory_short.log", true, "benchmark", "none", {"none"}, 1, 0, "field allocation failed in thread 1"},
+    {"isa_strict.log",
+     true,
+     "benchmark",
+     "none",
+     {"none"},
+     1,
+     0,
+     "isa support check failed; aborting"},
+    {"large_pages.log",
+     true,
+     "benchmark",
+     "none",
+     {"none"},
+     1,
+     0,
+     "field allocation failed in thread 0"},
+    {"memory_short.log",
+     true,
+     "benchmark",
+     "none",
+     {"none"},
+     1,
+     0,
+     "field allocation failed in thread 1"},
     {"harness_opt_bad.log", true, "error", "", {}, 0, 0, ""},
     {"parse_error.log", true, "error", "", {}, 0, 0, ""},
     {"bad_size.log", true, "error", "", {}, 0, 0, ""},
@@ -85,7 +106,8 @@ TEST(ResultsParser, ReadsEveryCapture) {
                 EXPECT_EQ(s["features"][0], "MMX");
                 EXPECT_TRUE(s["messages"].empty()) << s["messages"].dump();
             } else if (*c.reason) {
-                EXPECT_NE(s["reason"].get<std::string>().find(c.reason), std::string::npos) << s.dump();
+                EXPECT_NE(s["reason"].get<std::string>().find(c.reason), std::string::npos)
+                    << s.dump();
             }
         }
         // kestrix's own table agrees with the sub-runs' final scores.
@@ -149,7 +171,11 @@ TEST(ResultsParser, Diagnostics) {
     EXPECT_EQ(timers["coarse"]["underlying_frequency"], "250 Hz");
     EXPECT_EQ(timers["hwbot_compliant"], true);
     EXPECT_EQ(timers["family"], 15);
-    EXPECT_EQ(parse_log(capture("bad_size.log")).data["error"].get<std::string>().rfind("Invalid size '100'", 0), 0u);
+    EXPECT_EQ(parse_log(capture("bad_size.log"))
+                  .data["error"]
+                  .get<std::string>()
+                  .rfind("Invalid size '100'", 0),
+              0u);
 }
 
 TEST(ResultsParser, RefusesWhatIsNotKestrixOutput) {

@@ -31,7 +31,8 @@ std::string kestrix_binary() {
 
 fs::path fresh_dir(const std::string& name) {
     static int n = 0;
-    const fs::path d = fs::temp_directory_path() / ("kx_results_" + name + "_" + std::to_string(n++));
+    const fs::path d =
+        fs::temp_directory_path() / ("kx_results_" + name + "_" + std::to_string(n++));
     fs::remove_all(d);
     fs::create_directories(d);
     return d;
@@ -50,13 +51,20 @@ std::vector<fs::path> files_in(const fs::path& d) {
 // The subset of JSON Schema the record's schema uses: type, const, enum, required,
 // properties, items. Returns the first mismatch, or an empty text.
 bool type_matches(const json& v, const std::string& t) {
-    if (t == "object") return v.is_object();
-    if (t == "array") return v.is_array();
-    if (t == "string") return v.is_string();
-    if (t == "integer") return v.is_number_integer();
-    if (t == "number") return v.is_number();
-    if (t == "boolean") return v.is_boolean();
-    if (t == "null") return v.is_null();
+    if (t == "object")
+        return v.is_object();
+    if (t == "array")
+        return v.is_array();
+    if (t == "string")
+        return v.is_string();
+    if (t == "integer")
+        return v.is_number_integer();
+    if (t == "number")
+        return v.is_number();
+    if (t == "boolean")
+        return v.is_boolean();
+    if (t == "null")
+        return v.is_null();
     return false;
 }
 
@@ -104,7 +112,8 @@ std::string check(const json& v, const json& schema, const std::string& where) {
     }
     if (v.is_array() && schema.contains("items")) {
         for (std::size_t i = 0; i < v.size(); ++i) {
-            if (auto p = check(v[i], schema["items"], where + "[" + std::to_string(i) + "]"); !p.empty()) {
+            if (auto p = check(v[i], schema["items"], where + "[" + std::to_string(i) + "]");
+                !p.empty()) {
                 return p;
             }
         }
@@ -130,8 +139,8 @@ json only_record(const fs::path& dir) {
 
 TEST(ResultsCli, RunRecordsAValidRun) {
     const fs::path dir = fresh_dir("run");
-    const auto r = results({"run", "--out", dir.string(), "--label", "e2e", "--no-host", "--",
-                            "-d", "1", "-s", "64", "-n", "1", "--harness-sub-runs", "1"});
+    const auto r = results({"run", "--out", dir.string(), "--label", "e2e", "--no-host", "--", "-d",
+                            "1", "-s", "64", "-n", "1", "--harness-sub-runs", "1"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     // Passed through as it came, the progress line included.
     EXPECT_NE(r.out.find("\rbenchmarking... "), std::string::npos);
@@ -145,7 +154,8 @@ TEST(ResultsCli, RunRecordsAValidRun) {
     EXPECT_EQ(rec["complete"], true);
     EXPECT_EQ(rec["valid_sub_runs"], 1);
     EXPECT_EQ(rec["kestrix"]["version"], "1.2.0");
-    EXPECT_EQ(rec["options"]["given"], json({"-d", "1", "-s", "64", "-n", "1", "--harness-sub-runs", "1"}));
+    EXPECT_EQ(rec["options"]["given"],
+              json({"-d", "1", "-s", "64", "-n", "1", "--harness-sub-runs", "1"}));
     EXPECT_EQ(rec["options"]["resolved"]["size"], 64);
     EXPECT_EQ(rec["options"]["resolved"]["workload"], "standing_wave");
     EXPECT_EQ(rec["system"]["host"], nullptr);
@@ -173,7 +183,8 @@ TEST(ResultsCli, RunWithoutScoreExitsOneWithTheReason) {
     for (const auto& rw : rows) {
         SCOPED_TRACE(rw.reason);
         const fs::path dir = fresh_dir("noscore");
-        std::vector<std::string> args = {"run", "--out", dir.string(), "--kestrix", kestrix_binary(), "--"};
+        std::vector<std::string> args = {"run",       "--out",          dir.string(),
+                                         "--kestrix", kestrix_binary(), "--"};
         args.insert(args.end(), rw.kestrix_args.begin(), rw.kestrix_args.end());
         const auto r = results(args);
         const json rec = only_record(dir);
@@ -183,8 +194,9 @@ TEST(ResultsCli, RunWithoutScoreExitsOneWithTheReason) {
         }
         EXPECT_EQ(r.exit_code, 1) << r.err;
         EXPECT_EQ(rec["mode"], rw.mode);
-        const std::string reason = rec["mode"] == "error" ? rec["error"].get<std::string>()
-                                                          : rec["sub_runs"][0]["reason"].get<std::string>();
+        const std::string reason = rec["mode"] == "error"
+                                       ? rec["error"].get<std::string>()
+                                       : rec["sub_runs"][0]["reason"].get<std::string>();
         EXPECT_EQ(reason, rw.reason);
     }
 }
@@ -196,9 +208,12 @@ TEST(ResultsCli, ImportsEveryCapture) {
         const char* mode;
     };
     const row rows[] = {
-        {"plain_standing_wave.log", 0, "benchmark"}, {"sweep_threads.log", 0, "benchmark"},
-        {"windows_plain.log", 0, "benchmark"},       {"large_pages.log", 1, "benchmark"},
-        {"topo_debug.log", 0, "topology"},           {"timer_debug.log", 0, "timers"},
+        {"plain_standing_wave.log", 0, "benchmark"},
+        {"sweep_threads.log", 0, "benchmark"},
+        {"windows_plain.log", 0, "benchmark"},
+        {"large_pages.log", 1, "benchmark"},
+        {"topo_debug.log", 0, "topology"},
+        {"timer_debug.log", 0, "timers"},
         {"parse_error.log", 1, "error"},
     };
     for (const auto& rw : rows) {
@@ -219,7 +234,8 @@ TEST(ResultsCli, ImportsEveryCapture) {
 TEST(ResultsCli, BadInputIsOneLineAndExitTwoAndWritesNothing) {
     const fs::path dir = fresh_dir("bad");
     const fs::path out = dir / "out";
-    const fs::path other_version = dir / "v2.json", not_json = dir / "broken.json", text = dir / "text.txt";
+    const fs::path other_version = dir / "v2.json", not_json = dir / "broken.json",
+                   text = dir / "text.txt";
     std::ofstream(other_version) << R"({"schema_version": 2, "source": "run"})";
     std::ofstream(not_json) << R"({"schema_version": 1, "sou)";
     std::ofstream(text) << "just some text\nnot from kestrix\n";
@@ -238,7 +254,8 @@ TEST(ResultsCli, BadInputIsOneLineAndExitTwoAndWritesNothing) {
         {{"compare", data_file("help.log")}, "not JSON"},
         {{"show", not_json.string()}, "not JSON"},
         {{"report", other_version.string(), "-o", (out / "r.html").string()}, "schema version 2"},
-        {{"run", "--out", o, "--kestrix", (dir / "no-such-kestrix").string(), "--", "-d", "1"}, "not found"},
+        {{"run", "--out", o, "--kestrix", (dir / "no-such-kestrix").string(), "--", "-d", "1"},
+         "not found"},
         {{"run", "--out", o, "--kestrix", text.string(), "--", "-d", "1"},
 #ifdef _WIN32
          "did not write kestrix output"
@@ -265,12 +282,17 @@ TEST(ResultsCli, BadInputIsOneLineAndExitTwoAndWritesNothing) {
 
 TEST(ResultsCli, ShowCompareAndReportReadWhatRunAndImportWrote) {
     const fs::path dir = fresh_dir("flow");
-    ASSERT_EQ(results({"import", "--out", dir.string(), "--label", "sweep", data_file("sweep_isa.log")}).exit_code, 0);
+    ASSERT_EQ(
+        results({"import", "--out", dir.string(), "--label", "sweep", data_file("sweep_isa.log")})
+            .exit_code,
+        0);
     const auto files = files_in(dir);
     ASSERT_EQ(files.size(), 1u);
     const auto md = results({"show", files[0].string()});
     EXPECT_EQ(md.exit_code, 0) << md.err;
-    EXPECT_NE(md.out.find("| isa | run 1 | run 2 | median | mean | sd | cv | note |"), std::string::npos) << md.out;
+    EXPECT_NE(md.out.find("| isa | run 1 | run 2 | median | mean | sd | cv | note |"),
+              std::string::npos)
+        << md.out;
     const auto cmp = results({"compare", "--format", "csv", files[0].string(), files[0].string()});
     EXPECT_EQ(cmp.exit_code, 0) << cmp.err;
     EXPECT_NE(cmp.out.find(",1.000,no\n"), std::string::npos) << cmp.out;

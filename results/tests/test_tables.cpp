@@ -19,8 +19,13 @@ json record(const std::string& label, const std::string& var, const std::string&
     json r = {{"label", label},
               {"options",
                {{"resolved",
-                 {{"workload", "standing_wave"}, {"isa", isa}, {"size", 64}, {"duration", 1},
-                  {"threads", 2}, {"threading", "os"}, {"harness_var", var}}}}},
+                 {{"workload", "standing_wave"},
+                  {"isa", isa},
+                  {"size", 64},
+                  {"duration", 1},
+                  {"threads", 2},
+                  {"threading", "os"},
+                  {"harness_var", var}}}}},
               {"system", {{"processor", {{"brand", "Test CPU 9000   "}}}}},
               {"harness", {{"points", json::array()}}},
               {"sub_runs", json::array()}};
@@ -28,7 +33,8 @@ json record(const std::string& label, const std::string& var, const std::string&
     for (const auto& [point, scores] : points) {
         r["harness"]["points"].push_back(point);
         for (const auto& s : scores) {
-            r["sub_runs"].push_back({{"index", k++}, {"point", point}, {"valid", !s.is_null()}, {"score", s}});
+            r["sub_runs"].push_back(
+                {{"index", k++}, {"point", point}, {"valid", !s.is_null()}, {"score", s}});
         }
     }
     return r;
@@ -46,7 +52,13 @@ TEST(ResultsTables, PointStatistics) {
         {{100, 101}, 2, 100.5, 100.5, std::sqrt(0.5), std::sqrt(0.5) / 100.5 * 100, false},
         {{100, std::nullopt, 104}, 2, 102, 102, std::sqrt(8.0), std::sqrt(8.0) / 102 * 100, false},
         {{250}, 1, 250, 250, std::nullopt, std::nullopt, false},
-        {{std::nullopt, std::nullopt}, 0, std::nullopt, std::nullopt, std::nullopt, std::nullopt, false},
+        {{std::nullopt, std::nullopt},
+         0,
+         std::nullopt,
+         std::nullopt,
+         std::nullopt,
+         std::nullopt,
+         false},
         {{}, 0, std::nullopt, std::nullopt, std::nullopt, std::nullopt, false},
         {{1, 2, 3, 10}, 4, 2.5, 4, std::sqrt(50.0 / 3), std::sqrt(50.0 / 3) / 4 * 100, true},
     };
@@ -73,7 +85,8 @@ TEST(ResultsTables, PointStatistics) {
 
 const json first = record("desk", "isa", "sse2",
                           {{"sse2", {400.0, 410.0, 405.0}}, {"avx2", {600.0, 602.0, nullptr}}});
-const json second = record("lab", "isa", "sse2", {{"sse2", {401.0, 409.0, 404.0}}, {"avx2", {700.0, 704.0, 702.0}}});
+const json second = record("lab", "isa", "sse2",
+                           {{"sse2", {401.0, 409.0, 404.0}}, {"avx2", {700.0, 704.0, 702.0}}});
 const json threads = record("", "threads", "fma", {{"1", {100.0}}, {"2", {190.0}}});
 
 TEST(ResultsTables, ShowMarkdownGolden) {
@@ -96,24 +109,27 @@ TEST(ResultsTables, ShowMarkdownGolden) {
 
 TEST(ResultsTables, CompareGolden) {
     const std::vector<record_view> v = {view_of(first, "a.json"), view_of(second, "b.json")};
-    EXPECT_EQ(format_compare(v, table_format::md),
-              "### isa sweep, against desk\n"
-              "\n"
-              "- desk: Test CPU 9000, standing_wave, N = 64, 1 s, 2 threads (os), isa sweep\n"
-              "- lab: Test CPU 9000, standing_wave, N = 64, 1 s, 2 threads (os), isa sweep\n"
-              "\n"
-              "| isa | record | scores | median | mean | sd | cv | ratio | beyond spread | note |\n"
-              "|---|---|---|---:|---:|---:|---:|---:|---|---|\n"
-              "| sse2 | desk | 400.00 410.00 405.00 | 405.00 | 405.00 | 5.00 | 1.23 % | 1.000 |  |  |\n"
-              "| sse2 | lab | 401.00 409.00 404.00 | 404.00 | 404.67 | 4.04 | 1.00 % | 0.999 | no |  |\n"
-              "| avx2 | desk | 600.00 602.00 --- | 601.00 | 601.00 | 1.41 | 0.24 % | 1.000 |  |  |\n"
-              "| avx2 | lab | 700.00 704.00 702.00 | 702.00 | 702.00 | 2.00 | 0.28 % | 1.168 | yes |  |\n");
-    EXPECT_EQ(format_compare(v, table_format::csv),
-              "variable,point,record,scores,n,median,mean,sd,cv_percent,noisy,ratio,exceeds_spread\n"
-              "isa,sse2,desk,400.00;410.00;405.00,3,405.00,405.00,5.00,1.23,no,1.000,---\n"
-              "isa,sse2,lab,401.00;409.00;404.00,3,404.00,404.67,4.04,1.00,no,0.999,no\n"
-              "isa,avx2,desk,600.00;602.00;---,2,601.00,601.00,1.41,0.24,no,1.000,---\n"
-              "isa,avx2,lab,700.00;704.00;702.00,3,702.00,702.00,2.00,0.28,no,1.168,yes\n");
+    EXPECT_EQ(
+        format_compare(v, table_format::md),
+        "### isa sweep, against desk\n"
+        "\n"
+        "- desk: Test CPU 9000, standing_wave, N = 64, 1 s, 2 threads (os), isa sweep\n"
+        "- lab: Test CPU 9000, standing_wave, N = 64, 1 s, 2 threads (os), isa sweep\n"
+        "\n"
+        "| isa | record | scores | median | mean | sd | cv | ratio | beyond spread | note |\n"
+        "|---|---|---|---:|---:|---:|---:|---:|---|---|\n"
+        "| sse2 | desk | 400.00 410.00 405.00 | 405.00 | 405.00 | 5.00 | 1.23 % | 1.000 |  |  |\n"
+        "| sse2 | lab | 401.00 409.00 404.00 | 404.00 | 404.67 | 4.04 | 1.00 % | 0.999 | no |  |\n"
+        "| avx2 | desk | 600.00 602.00 --- | 601.00 | 601.00 | 1.41 | 0.24 % | 1.000 |  |  |\n"
+        "| avx2 | lab | 700.00 704.00 702.00 | 702.00 | 702.00 | 2.00 | 0.28 % | 1.168 | yes |  "
+        "|\n");
+    EXPECT_EQ(
+        format_compare(v, table_format::csv),
+        "variable,point,record,scores,n,median,mean,sd,cv_percent,noisy,ratio,exceeds_spread\n"
+        "isa,sse2,desk,400.00;410.00;405.00,3,405.00,405.00,5.00,1.23,no,1.000,---\n"
+        "isa,sse2,lab,401.00;409.00;404.00,3,404.00,404.67,4.04,1.00,no,0.999,no\n"
+        "isa,avx2,desk,600.00;602.00;---,2,601.00,601.00,1.41,0.24,no,1.000,---\n"
+        "isa,avx2,lab,700.00;704.00;702.00,3,702.00,702.00,2.00,0.28,no,1.168,yes\n");
     const json j = json::parse(format_compare(v, table_format::json));
     ASSERT_EQ(j.size(), 1u);
     EXPECT_EQ(j[0]["rows"][3]["exceeds_spread"], true);
@@ -121,8 +137,10 @@ TEST(ResultsTables, CompareGolden) {
 }
 
 TEST(ResultsTables, CompareGroupsBySweepAndKeepsNewPoints) {
-    const json other = record("x", "isa", "sse2", {{"fma", {500.0, 501.0}}, {"sse2", {100.0, 300.0}}});
-    const std::vector<record_view> v = {view_of(first, "a"), view_of(threads, "t"), view_of(other, "x")};
+    const json other =
+        record("x", "isa", "sse2", {{"fma", {500.0, 501.0}}, {"sse2", {100.0, 300.0}}});
+    const std::vector<record_view> v = {view_of(first, "a"), view_of(threads, "t"),
+                                        view_of(other, "x")};
     const auto groups = compare_groups(v);
     ASSERT_EQ(groups.size(), 2u);
     EXPECT_EQ(groups[0].variable, "isa");
@@ -136,14 +154,17 @@ TEST(ResultsTables, CompareGroupsBySweepAndKeepsNewPoints) {
     EXPECT_EQ(groups[0].rows[1].exceeds, std::optional<bool>(true));
     EXPECT_TRUE(groups[0].rows[1].stats->noisy);
     const auto csv = format_show({view_of(other, "x")}, table_format::csv);
-    EXPECT_NE(csv.find("x,isa,sse2,100.00;300.00,2,200.00,200.00,141.42,70.71,yes\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("x,isa,sse2,100.00;300.00,2,200.00,200.00,141.42,70.71,yes\n"),
+              std::string::npos)
+        << csv;
 }
 
 TEST(ResultsTables, MarkdownAndCsvEscapeLabels) {
     const json odd = record("a|b,\"c\"", "none", "sse2", {{"none", {1.0}}});
     const std::vector<record_view> v = {view_of(odd, "o")};
     EXPECT_NE(format_show(v, table_format::md).find("### a\\|b,\"c\": "), std::string::npos);
-    EXPECT_NE(format_show(v, table_format::csv).find("\n\"a|b,\"\"c\"\"\",none,none,1.00,1,"), std::string::npos)
+    EXPECT_NE(format_show(v, table_format::csv).find("\n\"a|b,\"\"c\"\"\",none,none,1.00,1,"),
+              std::string::npos)
         << format_show(v, table_format::csv);
 }
 
