@@ -34,9 +34,19 @@ void ensure_folder(const std::string& dir) {
     }
 }
 
-std::string write_record(const std::string& dir, const json& rec) {
+// Two records of the same second and settings get "-2", "-3", ...: a record never replaces another.
+std::string free_name(const fs::path& dir, const std::string& name) {
+    const std::string stem = name.substr(0, name.size() - 5); // without ".json"
+    fs::path p = dir / name;
+    for (int n = 2; fs::exists(p); ++n) {
+        p = dir / (stem + "-" + std::to_string(n) + ".json");
+    }
+    return p.string();
+}
+
+std::string write_record(const std::string& dir, const json& rec, const std::string& prefix = "") {
     ensure_folder(dir);
-    const std::string path = (fs::path(dir) / record_file_name(rec)).string();
+    const std::string path = free_name(dir, prefix + record_file_name(rec));
     write_file_atomic(path, rec.dump(2) + "\n");
     return path;
 }
@@ -108,11 +118,8 @@ int cmd_import(const std::string& out_dir, const std::string& label,
     for (auto& rec : recs) {
         const std::string stem = fs::path(rec["imported_from"].get<std::string>()).stem().string();
         rec["system"]["start_utc"] = nullptr;
-        const std::string name = record_file_name(rec);
         // Imports carry no time: the log's name keeps them apart.
-        const std::string path = (fs::path(out_dir) / ("import_" + stem + "_" + name)).string();
-        ensure_folder(out_dir);
-        write_file_atomic(path, rec.dump(2) + "\n");
+        const std::string path = write_record(out_dir, rec, "import_" + stem + "_");
         say("record written to " + path);
         code = std::max(code, exit_for(rec));
     }

@@ -305,6 +305,16 @@ TEST(ResultsCli, ShowCompareAndReportReadWhatRunAndImportWrote) {
     EXPECT_FALSE(fs::exists(html.string() + ".partial"));
 }
 
+TEST(ResultsCli, ARecordNeverReplacesAnother) {
+    const fs::path dir = fresh_dir("twice");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(results({"import", "--out", dir.string(), data_file("plain_soft_gaussian.log")})
+                      .exit_code,
+                  0);
+    }
+    EXPECT_EQ(files_in(dir).size(), 3u);
+}
+
 #ifndef _WIN32
 // A signal during a run reaches kestrix; the record of the finished sub-runs is still written.
 TEST(ResultsCli, InterruptedRunKeepsWhatFinished) {
