@@ -21,8 +21,15 @@ using nlohmann::json;
 namespace {
 
 // kx_results_test_support runs kestrix-results through the shared helper.
+// Standard output and error as text, line ends as on Linux.
 kestrix::test::process_result results(const std::vector<std::string>& args) {
-    return kestrix::test::run_kestrix(args, {});
+    auto r = kestrix::test::run_kestrix(args, {});
+    for (std::string* s : {&r.out, &r.err}) {
+        for (auto at = s->find("\r\n"); at != std::string::npos; at = s->find("\r\n", at)) {
+            s->erase(at, 1);
+        }
+    }
+    return r;
 }
 
 std::string kestrix_binary() {
@@ -258,7 +265,7 @@ TEST(ResultsCli, BadInputIsOneLineAndExitTwoAndWritesNothing) {
          "not found"},
         {{"run", "--out", o, "--kestrix", text.string(), "--", "-d", "1"},
 #ifdef _WIN32
-         "did not write kestrix output"
+         "cannot start"
 #else
          "not an executable"
 #endif
