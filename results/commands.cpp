@@ -82,6 +82,12 @@ int cmd_run(const std::string& out_dir, const std::string& label, bool no_host, 
                           {"signaled", child.signaled},
                           {"interrupted", child.interrupted}};
     json rec = make_record(log, ctx);
+    if (child.interrupted) {
+        // kestrix ends an interrupted harness with its table, but the sub-runs after the
+        // interrupt never ran.
+        rec["complete"] = false;
+        rec["incomplete_reason"] = "interrupted";
+    }
     rec["kestrix"]["path"] = kestrix;
     rec["kestrix"]["version"] =
         log.data.contains("kestrix_version") ? log.data["kestrix_version"] : json(nullptr);

@@ -16,10 +16,9 @@ namespace kestrix {
 
 // What the fma-apx kernels need beyond the fma target: APX and its register state where the
 // build generates APX code for them, nothing for the stand-in.
-#if __has_include(<kestrix/variant_build.hpp>)
+// Every build writes this header: a missing one must not quietly drop the APX needs.
 #include <kestrix/variant_build.hpp> // KX_APX_CODEGEN of this build
-#endif
-#if defined(KX_APX_CODEGEN) && KX_APX_CODEGEN
+#if KX_APX_CODEGEN
 inline constexpr cpu_needs apx_codegen_needs = need_apx_state | need_apx;
 #else
 inline constexpr cpu_needs apx_codegen_needs = 0;
