@@ -6,6 +6,7 @@
 // per counted update). Each repetition measures probe, variant, probe, variant, ..., probe;
 // a variant's fraction of the roofline is its rate over the mean of the two probes around it.
 // The tables give medians over the repetitions, whose order of variants rotates.
+#include "crew.hpp"
 #include "driver/progress.hpp"
 #include "driver/run_types.hpp"
 #include "driver/timed_loop.hpp"
@@ -34,8 +35,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <pthread.h>
-#include <sched.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -44,9 +43,14 @@
 namespace kb = kestrix::bench;
 using kestrix::field_grid;
 using kestrix::solver;
+using kestrix::bench::bytes_per_probe_element;
+using kestrix::bench::bytes_per_update;
+using kestrix::bench::crew;
 using kestrix::bench::family_label;
 using kestrix::bench::family_of_name;
 using kestrix::bench::has_section;
+using kestrix::bench::lane;
+using kestrix::bench::now_seconds;
 using kestrix::bench::one_per_family;
 using kestrix::bench::options;
 using kestrix::bench::pick_size;
@@ -55,14 +59,6 @@ using kestrix::bench::stencil_name;
 using kestrix::bench::stencil_step;
 
 namespace {
-
-constexpr double bytes_per_update = 96.0;
-constexpr double bytes_per_probe_element = 24.0;
-
-double now_seconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // The system's 1-minute load average: the report runs on shared machines, and a load above the
 // processor count says that its figures include other people's work.
@@ -80,211 +76,6 @@ std::string load_average() {
 void note(const std::string& text) {
     std::fputs(text.c_str(), stderr);
     std::fputc('\n', stderr);
-}
-
-// One standing-wave grid: its fields never change under any family's kernels, so every
-// variant can step the same grid and the report needs only one per thread and edge.
-struct grid_holder {
-    std::unique_ptr<solver> owner;
-    field_grid* grid = nullptr;
-
-    std::optional<std::string> build(std::uint64_t n, bool large, std::uint32_t index) {
-        // Below 48 the standing wave has no check node and refuses to start; the soft Gaussian's
-        // all-zero fields stay zero under every kernel, and zeros cost what other values cost.
-        owner = kestrix::make_solver(n < 48 ? "soft_gaussian" : "standing_wave", "sse2", index);
-        if (auto err = owner->allocate_fields({large, n, 0.01})) {
-            owner.reset();
-            return err;
-        }
-        if (auto err = owner->init_fields()) {
-            owner.reset();
-            return err;
-        }
-        grid = kestrix::view_solver(*owner).grid;
-        return {};
-    }
-    void reset() {
-        owner.reset();
-        grid = nullptr;
-    }
-};
-
-// What one thread holds and reports back.
-struct lane {
-    double* px = nullptr;
-    double* py = nullptr;
-    std::uint64_t probe_elements = 0;
-    grid_holder normal;
-    grid_holder large;
-    double seconds = 0.0;
-    double warm_seconds = 0.0;
-    std::uint64_t steps = 0;
-    std::optional<std::string> error;
-};
-
-// A fixed set of threads that run one job at a time, each on its own lane, so that grids and
-// probe arrays stay with the thread that touched them first.
-class crew {
-public:
-    crew(std::size_t count, bool pin) : lanes_(count), start_(count + 1), done_(count + 1) {
-        for (std::size_t i = 0; i < count; ++i) {
-            threads_.emplace_back([this, i, pin] { body(i, pin); });
-        }
-    }
-    ~crew() {
-        quit_ = true;
-        start_.arrive_and_wait();
-        for (auto& t : threads_) {
-            t.join();
-        }
-        for (auto& l : lanes_) {
-            kestrix::aligned_release(l.px);
-            kestrix::aligned_release(l.py);
-        }
-    }
-    crew(const crew&) = delete;
-    crew& operator=(const crew&) = delete;
-
-    std::size_t size() const { return lanes_.size(); }
-    std::vector<lane>& lanes() { return lanes_; }
-
-    // Runs job(index, lane) on every thread at once and waits for all of them.
-    void run(std::function<void(std::uint32_t, lane&)> job) {
-        job_ = std::move(job);
-        start_.arrive_and_wait();
-        done_.arrive_and_wait();
-    }
-
-    // The first error any lane reported by the last job.
-    std::optional<std::string> error() const {
-        for (const auto& l : lanes_) {
-            if (l.error) {
-                return l.error;
-            }
-        }
-        return {};
-    }
-
-private:
-    void body(std::size_t index, bool pin) {
-        if (pin) {
-            cpu_set_t set;
-            CPU_ZERO(&set);
-            CPU_SET(static_cast<int>(index % std::max(1U, std::thread::hardware_concurrency())),
-                    &set);
-            pthread_setaffinity_np(pthread_self(), sizeof(set), &set);
-        }
-        for (;;) {
-            start_.arrive_and_wait();
-            if (quit_) {
-                return;
-            }
-            lanes_[index].error.reset();
-            job_(static_cast<std::uint32_t>(index), lanes_[index]);
-            done_.arrive_and_wait();
-        }
-    }
-
-    std::vector<lane> lanes_;
-    std::vector<std::thread> threads_;
-    std::barrier<> start_;
-    std::barrier<> done_;
-    std::function<void(std::uint32_t, lane&)> job_;
-    bool quit_ = false;
-};
-
-// Probe arrays split over the threads, first touched by their own thread.
-std::optional<std::string> allocate_probe(crew& c, std::uint64_t total_bytes) {
-    const std::uint64_t per_thread = total_bytes / c.size() / 16;
-    c.run([per_thread](std::uint32_t, lane& l) {
-        l.px = static_cast<double*>(kestrix::aligned_allocate(per_thread * sizeof(double)));
-        l.py = static_cast<double*>(kestrix::aligned_allocate(per_thread * sizeof(double)));
-        if (l.px == nullptr || l.py == nullptr) {
-            l.error = "probe allocation failed";
-            return;
-        }
-        for (std::uint64_t i = 0; i < per_thread; ++i) {
-            l.px[i] = 1.0;
-            l.py[i] = 0.0;
-        }
-        l.probe_elements = per_thread;
-    });
-    return c.error();
-}
-
-// Summed bandwidth of all threads in bytes per second (each thread's bytes over its own time,
-// as the program sums its workers' rates).
-double measure_probe(crew& c) {
-    c.run([](std::uint32_t, lane& l) {
-        const double t0 = now_seconds();
-        probe_pass(l.py, l.px, 0.5, l.probe_elements);
-        l.seconds = now_seconds() - t0;
-    });
-    double total = 0.0;
-    for (const auto& l : c.lanes()) {
-        total += bytes_per_probe_element * static_cast<double>(l.probe_elements) / l.seconds;
-    }
-    return total;
-}
-
-// One warm-up step, then `steps` timed steps of the family's bare kernels on every thread.
-// Returns the summed MGups; warm is the slowest warm-up step in seconds.
-// The stencil probe stands in for a variant under its own name.
-double measure_kernels(crew& c, const std::string& isa, std::uint64_t steps, bool large,
-                       double& warm) {
-    const bool stencil = isa == stencil_name;
-    const kestrix::family_entry& code =
-        kestrix::family_code(stencil ? kestrix::kernel_family::scalar_sse2 : family_of_name(isa));
-    c.run([&code, steps, large, stencil](std::uint32_t, lane& l) {
-        field_grid& g = *(large ? l.large.grid : l.normal.grid);
-        auto one = [&] {
-            if (stencil) {
-                stencil_step(g);
-                return true;
-            }
-            return code.update_h(g) && code.update_e(g);
-        };
-        const double t0 = now_seconds();
-        bool ok = one();
-        const double t1 = now_seconds();
-        for (std::uint64_t i = 0; i < steps && ok; ++i) {
-            ok = one();
-        }
-        l.seconds = now_seconds() - t1;
-        l.warm_seconds = t1 - t0;
-        l.steps = steps;
-        if (!ok) {
-            l.error = "kernel failed";
-        }
-    });
-    double rate = 0.0;
-    warm = 0.0;
-    for (const auto& l : c.lanes()) {
-        const field_grid& g = *(large ? l.large.grid : l.normal.grid);
-        const double n = static_cast<double>(g.e.edge - 2);
-        rate += 2.0 * n * n * n * static_cast<double>(l.steps) / l.seconds / 1e6;
-        warm = std::max(warm, l.warm_seconds);
-    }
-    return rate;
-}
-
-std::optional<std::string> build_grids(crew& c, std::uint64_t n, bool normal, bool large) {
-    c.run([n, normal, large](std::uint32_t index, lane& l) {
-        if (normal) {
-            l.error = l.normal.build(n, false, index);
-        }
-        if (large && !l.error) {
-            l.error = l.large.build(n, true, index);
-        }
-    });
-    return c.error();
-}
-
-void release_grids(crew& c) {
-    c.run([](std::uint32_t, lane& l) {
-        l.normal.reset();
-        l.large.reset();
-    });
 }
 
 std::string join_isas(const std::vector<std::string>& isas) {
@@ -766,11 +557,13 @@ int main(int argc, char** argv) {
     std::strftime(date.data(), date.size(), "%Y-%m-%d %H:%M", std::localtime(&now));
     std::string threads;
     for (auto t : o.threads) {
-        threads += (threads.empty() ? "" : ",") + std::to_string(t);
+        threads += threads.empty() ? "" : ",";
+        threads += std::to_string(t);
     }
     std::string sizes;
     for (auto n : o.sizes) {
-        sizes += (sizes.empty() ? "" : ",") + std::to_string(n);
+        sizes += sizes.empty() ? "" : ",";
+        sizes += std::to_string(n);
     }
     fmt::print(
         "# kestrix bench report\n\n{}, {}, {} logical processors; {} repetitions of at "

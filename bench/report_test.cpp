@@ -1,3 +1,4 @@
+#include "crew.hpp"
 #include "report_lib.hpp"
 #include "report_stats.hpp"
 #include "solver/field.hpp"
@@ -210,3 +211,17 @@ TEST(ReportProbes, StencilProbeLeavesFieldsUnchanged) {
 }
 
 } // namespace
+
+// The crew pins through the program's own phte list, cycling it when threads outnumber it.
+TEST(bench_crew, pin_list_cycles_the_phte_placement) {
+    const std::vector<kestrix::logical> phte =
+        kestrix::build_placement(kestrix::placement_policy::phte, kestrix::detect_topology());
+    ASSERT_FALSE(phte.empty());
+    const std::size_t count = 2 * phte.size() + 1;
+    const kestrix::threading_manager m = kestrix::bench::pin_list(count);
+    ASSERT_EQ(m.placement.size(), count);
+    for (std::size_t i = 0; i < count; ++i) {
+        EXPECT_EQ(m.placement[i].group, phte[i % phte.size()].group) << i;
+        EXPECT_EQ(m.placement[i].os, phte[i % phte.size()].os) << i;
+    }
+}
