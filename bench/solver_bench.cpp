@@ -24,11 +24,17 @@ void set_rate(benchmark::State& state, std::uint64_t updates_per_step) {
 // fields to work on before the timing starts.
 void bm_step(benchmark::State& state, const std::string& isa) {
     const auto n = static_cast<std::uint64_t>(state.range(0));
-    if (auto reason = kestrix::check_variant_runnable(isa)) {
+    const std::optional<kestrix::isa_kind> kind = kestrix::parse_isa_name(isa);
+    if (!kind) {
+        state.SkipWithError("unknown isa");
+        return;
+    }
+    if (auto reason =
+            kestrix::check_variant_runnable(*kind, kestrix::workload_kind::soft_gaussian)) {
         state.SkipWithError(reason->c_str());
         return;
     }
-    auto s = kestrix::make_solver("soft_gaussian", isa,
+    auto s = kestrix::make_solver(kestrix::workload_kind::soft_gaussian, *kind,
                                   static_cast<std::uint32_t>(state.thread_index()));
     if (!s || s->allocate_fields({false, n, 0.01}) || s->init_fields()) {
         state.SkipWithError("solver setup failed");

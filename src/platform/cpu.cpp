@@ -303,14 +303,6 @@ std::string missing_cpu_needs(cpu_needs needs, const cpu_features& f) {
     return missing;
 }
 
-std::optional<std::string> check_isa_support(std::string_view isa, const cpu_features& f) {
-    const auto kind = parse_isa_name(isa);
-    if (!kind) {
-        return fmt::format("unknown isa '{}'", isa);
-    }
-    return check_isa_support(*kind, f);
-}
-
 std::optional<std::string> check_isa_support(isa_kind isa, const cpu_features& f) {
     std::string out;
     const auto require = [&out](bool ok, std::string_view message) {
@@ -372,9 +364,6 @@ std::string read_cpu_brand() {
 }
 cpu_vendor_info read_cpu_vendor_info() {
     return read_cpu_vendor_info(host_cpuid());
-}
-std::optional<std::string> check_isa_support(std::string_view isa) {
-    return check_isa_support(isa, detect_cpu_features());
 }
 std::optional<std::string> check_isa_support(isa_kind isa) {
     return check_isa_support(isa, detect_cpu_features());

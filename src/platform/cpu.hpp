@@ -81,7 +81,6 @@ std::string format_cpu_features(const cpu_features& f);
 std::string read_cpu_brand(const cpuid_source& cpu);
 cpu_vendor_info read_cpu_vendor_info(const cpuid_source& cpu);
 std::optional<std::string> check_isa_support(isa_kind isa, const cpu_features& f);
-std::optional<std::string> check_isa_support(std::string_view isa, const cpu_features& f);
 
 // The same, on the host processor (queried afresh on every call).
 cpu_features detect_cpu_features();
@@ -89,6 +88,5 @@ std::string format_cpu_features();
 std::string read_cpu_brand();
 cpu_vendor_info read_cpu_vendor_info();
 std::optional<std::string> check_isa_support(isa_kind isa);
-std::optional<std::string> check_isa_support(std::string_view isa);
 
 } // namespace kestrix

@@ -36,26 +36,8 @@ std::unique_ptr<solver> make_solver(workload_kind workload, isa_kind isa,
                                        : unit_code(v.unit).new_soft_gaussian(isa, thread_index));
 }
 
-std::unique_ptr<solver> make_solver(std::string_view workload, std::string_view isa,
-                                    std::uint32_t thread_index) {
-    const std::optional<isa_kind> kind = parse_isa_name(isa);
-    const std::optional<workload_kind> w = parse_workload_name(workload);
-    if (!kind || !w) {
-        return nullptr;
-    }
-    return make_solver(*w, *kind, thread_index);
-}
-
 bool is_known_workload(std::string_view workload) {
     return parse_workload_name(workload).has_value();
-}
-
-std::optional<std::string> check_variant_runnable_for(std::string_view isa, const cpu_features& f) {
-    const std::optional<isa_kind> kind = parse_isa_name(isa);
-    if (!kind) {
-        return "unknown isa '" + std::string(isa) + "'";
-    }
-    return check_variant_runnable_for(*kind, workload_kind::soft_gaussian, f);
 }
 
 std::optional<std::string> check_variant_runnable_for(isa_kind isa, workload_kind workload,
@@ -65,10 +47,6 @@ std::optional<std::string> check_variant_runnable_for(isa_kind isa, workload_kin
         return std::nullopt;
     }
     return "its code needs " + missing;
-}
-
-std::optional<std::string> check_variant_runnable(std::string_view isa) {
-    return check_variant_runnable_for(isa, detect_cpu_features());
 }
 
 std::optional<std::string> check_variant_runnable(isa_kind isa, workload_kind workload) {

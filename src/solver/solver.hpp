@@ -51,19 +51,14 @@ std::optional<workload_kind> parse_workload_name(std::string_view text);
 
 std::unique_ptr<solver> make_solver(workload_kind workload, isa_kind isa,
                                     std::uint32_t thread_index);
-// By name; nullptr for an unknown name.
-std::unique_ptr<solver> make_solver(std::string_view workload, std::string_view isa,
-                                    std::uint32_t thread_index);
 bool is_known_workload(std::string_view workload);
 
 // Whether this processor and system can execute the compiled code of the variant (which may
 // need more than the support check tests). Absent: it can; else the reason.
 std::optional<std::string> check_variant_runnable(isa_kind isa, workload_kind workload);
-std::optional<std::string> check_variant_runnable(std::string_view isa);
 // The same for recorded processor facts.
 struct cpu_features;
 std::optional<std::string> check_variant_runnable_for(isa_kind isa, workload_kind workload,
                                                       const cpu_features& f);
-std::optional<std::string> check_variant_runnable_for(std::string_view isa, const cpu_features& f);
 
 } // namespace kestrix

@@ -224,7 +224,7 @@ bool on_files(const streams& s) {
 std::optional<std::string> lacking_isa() {
     for (const char* isa :
          {"avx10-2-512", "avx10-2-256", "fma-apx", "avx512vl", "avx512f", "fma", "avx2", "avx"}) {
-        if (check_isa_support(isa)) {
+        if (check_isa_support(*parse_isa_name(isa))) {
             return std::string(isa);
         }
     }
@@ -253,8 +253,10 @@ std::vector<row> matrix() {
     const std::optional<std::string> isa = lacking_isa();
     const std::string no_isa = isa ? "" : "this processor has every instruction set";
     const std::string lacking = isa.value_or("sse2");
-    const std::optional<std::string> why = check_isa_support(lacking);
-    const std::optional<std::string> not_runnable = check_variant_runnable(lacking);
+    const isa_kind lacking_kind = *parse_isa_name(lacking);
+    const std::optional<std::string> why = check_isa_support(lacking_kind);
+    const std::optional<std::string> not_runnable =
+        check_variant_runnable(lacking_kind, workload_kind::standing_wave);
 #ifdef _WIN32
     const std::string no_huge = "large pages need the lock-memory privilege";
 #else

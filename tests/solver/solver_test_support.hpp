@@ -9,12 +9,21 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace kestrix::test {
+
+// The solver of two names as the tests write them; nullptr for a name neither list has.
+inline std::unique_ptr<solver> make_named_solver(std::string_view workload, std::string_view isa,
+                                                 std::uint32_t thread_index) {
+    const std::optional<workload_kind> w = parse_workload_name(workload);
+    const std::optional<isa_kind> i = parse_isa_name(isa);
+    return w && i ? make_solver(*w, *i, thread_index) : nullptr;
+}
 
 // Every family of the table, in its order.
 inline std::vector<kernel_family> every_family() {

@@ -17,7 +17,7 @@ protected:
 
     std::unique_ptr<solver> ready(std::string_view workload, std::uint64_t n = 64,
                                   std::uint32_t thread = 0) {
-        std::unique_ptr<solver> s = make_solver(workload, GetParam(), thread);
+        std::unique_ptr<solver> s = make_named_solver(workload, GetParam(), thread);
         EXPECT_TRUE(s);
         if (s) {
             EXPECT_EQ(s->allocate_fields({false, n, 0.01}), std::nullopt);
@@ -81,7 +81,7 @@ double ratio_of(solver& s) {
 // The scalar reference ratio after 300 steps, computed once for all variants.
 double reference_ratio_after_300() {
     static const double ratio = [] {
-        std::unique_ptr<solver> s = make_solver("soft_gaussian", "sse2", 0);
+        std::unique_ptr<solver> s = make_solver(workload_kind::soft_gaussian, isa_kind::sse2, 0);
         if (s->allocate_fields({false, 64, 0.01}) || s->init_fields()) {
             return -1.0;
         }
@@ -199,7 +199,7 @@ TEST_P(every_variant, failure_texts_are_exact) {
 TEST_P(every_variant, step_and_initialisation_fail_on_degenerate_edges) {
     for (std::string_view workload : {"standing_wave", "soft_gaussian"}) {
         SCOPED_TRACE(workload);
-        std::unique_ptr<solver> s = make_solver(workload, GetParam(), 7);
+        std::unique_ptr<solver> s = make_named_solver(workload, GetParam(), 7);
         ASSERT_TRUE(s);
         ASSERT_EQ(s->allocate_fields({false, 0, 0.01}), std::nullopt);
         EXPECT_EQ(s->updates_per_step(), 0u);
@@ -214,7 +214,7 @@ TEST_P(every_variant, step_and_initialisation_fail_on_degenerate_edges) {
 
 TEST_P(every_variant, updates_per_step_counts_two_n_cubed) {
     for (std::string_view workload : {"standing_wave", "soft_gaussian"}) {
-        std::unique_ptr<solver> s = make_solver(workload, GetParam(), 0);
+        std::unique_ptr<solver> s = make_named_solver(workload, GetParam(), 0);
         ASSERT_TRUE(s);
         EXPECT_EQ(s->updates_per_step(), 0u) << "before allocation";
         ASSERT_EQ(s->allocate_fields({false, 64, 0.01}), std::nullopt);
