@@ -330,10 +330,14 @@ TEST(ResultsCli, InterruptedRunKeepsWhatFinished) {
         SCOPED_TRACE(sig);
         const fs::path dir = fresh_dir("signal");
         const std::string d = dir.string(), rc_file = d + "/../rc_" + sig;
-        std::string cmd = "'";
+        const std::string out_file = d + "/../out_" + sig;
+        std::string cmd = "rm -f '" + out_file + "'; '";
         cmd += KX_BINARY_PATH_FOR_SHELL;
         cmd += "' run --no-host --out '" + d;
-        cmd += "' -- -d 2 -s 64 -n 1 --harness-sub-runs 3 >/dev/null 2>&1 & p=$!; sleep 4; kill -";
+        // The signal comes once the first sub-run has ended, however slow the machine is.
+        cmd += "' -- -d 2 -s 64 -n 1 --harness-sub-runs 3 >'" + out_file;
+        cmd += "' 2>&1 & p=$!; i=0; while [ $i -lt 1200 ] && ! grep -q 'run 2/3' '" + out_file;
+        cmd += "'; do sleep 0.1; i=$((i+1)); done; kill -";
         cmd += sig;
         cmd += " $p; wait $p; echo $? > '" + rc_file + "'";
         ASSERT_EQ(std::system(cmd.c_str()), 0);
