@@ -1,7 +1,7 @@
 #pragma once
 // The kernel's huge-page reservation (/proc/sys/vm/nr_hugepages), read, changed and put back
-// by the tests that need reserved or absent huge pages. Machine-wide: CTest runs those tests
-// under one resource lock.
+// by the tests that need reserved or absent huge pages and by the bench report's large-page
+// section. Machine-wide: CTest runs those tests under one resource lock.
 #include <fstream>
 #include <string>
 
@@ -34,6 +34,8 @@ public:
             reason_ = "cannot read /proc/sys/vm/nr_hugepages";
             return;
         }
+        // Compaction first: a fragmented machine grants fewer pages than asked.
+        std::ofstream("/proc/sys/vm/compact_memory") << 1 << std::flush;
         std::ofstream out(huge_pages_knob);
         out << previous_ + pages << std::flush;
         if (!out) {
