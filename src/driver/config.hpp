@@ -2,6 +2,7 @@
 // The run configuration and the harness settings as the option table fills them (text as
 // typed), and the process-wide topology cache. The entry decision turns them into a
 // run_request (driver/request.hpp) once; nothing below it reads these records.
+#include "platform/isa.hpp"
 #include "platform/topology.hpp"
 
 #include <array>
@@ -34,8 +35,15 @@ inline constexpr std::array<std::uint64_t, 14> grid_edges = {64,  128, 192, 256,
 inline constexpr std::string_view size_list_text =
     "64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192";
 inline constexpr std::string_view workload_list_text = "standing_wave, soft_gaussian";
-inline constexpr std::string_view isa_list_text =
-    "sse2, avx, avx2, fma, fma-apx, avx512f, avx512vl, avx10-2-256, avx10-2-512";
+// "sse2, avx, ..., avx10-2-512": the --isa names in their order.
+inline std::string isa_list_text() {
+    std::string text;
+    for (std::string_view name : isa_names) {
+        text += text.empty() ? "" : ", ";
+        text += name;
+    }
+    return text;
+}
 
 // Memory of one worker's two field arrays: 64 (N+2)^3 bytes (wrapping).
 inline constexpr std::uint64_t grid_bytes(std::uint64_t n) {

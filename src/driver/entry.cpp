@@ -68,7 +68,7 @@ entry_decision decide_mode(command_line& cl, int argc, const char* const* argv) 
     const std::optional<isa_kind> isa = parse_isa_name(config.isa);
     if (!isa) {
         return failed(
-            fmt::format("Invalid isa name '{}', must be one of: {}", config.isa, isa_list_text));
+            fmt::format("Invalid isa name '{}', must be one of: {}", config.isa, isa_list_text()));
     }
     if (modes.show_help) {
         return chosen(program_mode::help);

@@ -35,7 +35,7 @@ option_table build_option_table(bench_config& config, harness_settings& harness,
     t.add(value_option(config.isa, "isa")
               .name("--isa")
               .help(fmt::format("Instruction set to use for workload/solver, one of [{}]",
-                                isa_list_text)));
+                                isa_list_text())));
     t.add(flag_option(config.strict_isa_check)
               .name("--strict-isa-check")
               .help("Don't try to run if the ISA support check fails"));

@@ -311,42 +311,14 @@ std::optional<std::string> check_isa_support(isa_kind isa, const cpu_features& f
             out += '\n';
         }
     };
-    const bool avx10_2 = f.avx10 && f.avx10_version >= 2;
-    // The platform's own rules per instruction set (the solver's variant table refers to the
-    // same isa_kind values); -Wswitch names an instruction set added to isa.def without one.
-    switch (isa) {
-    case isa_kind::sse2:
-        break;
-    case isa_kind::avx:
-        require(f.avx, "avx support not detected");
-        break;
-    case isa_kind::avx2:
-        require(f.avx2, "avx2 support not detected");
-        break;
-    case isa_kind::fma:
-        require(f.fma, "fma support not detected");
-        break;
-    case isa_kind::fma_apx:
-        require(f.fma, "fma support not detected");
-        require(f.apx, "apx support not detected");
-        break;
-    case isa_kind::avx512f:
-        require(f.avx512f, "avx512f support not detected");
-        break;
-    case isa_kind::avx512vl:
-        require(f.avx512f, "avx512f support not detected");
-        require(f.avx512vl, "avx512vl support not detected");
-        break;
-    case isa_kind::avx10_2_256:
-        require(avx10_2, "avx10.2 support not detected");
-        require(f.avx10_vector_length >= 2,
-                "avx10.2 256-bit vector length not supported (detected 128-bit)");
-        break;
-    case isa_kind::avx10_2_512:
-        require(avx10_2, "avx10.2 support not detected");
-        require(f.avx10_vector_length == 3, "avx10.2 512-bit vector length not supported");
-        break;
+    // The platform's own rules per instruction set, from isa.def (the solver's variant table
+    // refers to the same isa_kind values).
+#define KX_ISA_NEED(id, ok, message)                                                               \
+    if (isa == isa_kind::id) {                                                                     \
+        require(ok, message);                                                                      \
     }
+#include "platform/isa.def"
+#undef KX_ISA_NEED
     if (out.empty()) {
         return std::nullopt;
     }
