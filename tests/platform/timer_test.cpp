@@ -66,15 +66,6 @@ TEST(TimerClassification, FrequencyTable) {
     }
 }
 
-TEST(TimerClassification, SourceNames) {
-    const std::pair<int, const char*> rows[] = {{0, "unknown"}, {1, "TSC"},     {2, "iTSC"},
-                                                {3, "HPET"},    {4, "ACPI"},    {5, "PIT"},
-                                                {6, "RTC"},     {7, "unknown"}, {255, "unknown"}};
-    for (const auto& [value, name] : rows) {
-        EXPECT_EQ(timer_source_name(static_cast<timer_source>(value)), name) << value;
-    }
-}
-
 TEST(TscInfo, FromRecordedProcessors) {
     struct row {
         const char* name;

@@ -87,14 +87,8 @@ TEST(factory, builds_only_for_exact_names) {
     EXPECT_FALSE(is_known_workload("standing"));
 }
 
-TEST(factory, maps_every_isa_to_its_family) {
-    const kernel_family want[] = {
-        kernel_family::scalar_sse2, kernel_family::scalar_avx, kernel_family::scalar_avx,
-        kernel_family::fma256,      kernel_family::fma256_apx, kernel_family::avx512_512,
-        kernel_family::avx512_256,  kernel_family::avx512_256, kernel_family::avx512_512,
-    };
+TEST(factory, builds_every_variant_without_allocating) {
     for (std::size_t i = 0; i < isa_names.size(); ++i) {
-        EXPECT_EQ(family_of(static_cast<isa_kind>(i)), want[i]) << isa_names[i];
         for (workload_kind workload :
              {workload_kind::standing_wave, workload_kind::soft_gaussian}) {
             std::unique_ptr<solver> s = make_solver(workload, static_cast<isa_kind>(i), 0);
