@@ -78,10 +78,7 @@ bool measure(const options& o, measured& m) {
 void print_tables(const options& o, const measured& m) {
     md::heading(fmt::format("Bandwidth probe y[i] += s*x[i] ({} MiB in all, 24 B per element)",
                             o.probe_mib));
-    md::table_head({{"threads"},
-                    {"GB/s (median)"},
-                    {"spread"},
-                    {"roofline MGups at 96 B/update"}});
+    md::table_head({{"threads"}, {"GB/s (median)"}, {"spread"}, {"roofline MGups at 96 B/update"}});
     for (const auto& [t, values] : m.probe_gbs) {
         const double gbs = median(values);
         md::row(t, md::fixed(gbs, 1), md::percent(relative_spread(values)),
