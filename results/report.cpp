@@ -177,7 +177,8 @@ std::string scaling_chart(const compare_group& g) {
              "\" stroke-width=\"2.5\" class=\"series\"/>";
         for (const auto& q : line) {
             s += "<circle cx=\"" + num(X(q.t)) + "\" cy=\"" + num(Y(q.v)) + "\" r=\"3.5\" fill=\"" +
-                 colour(i) + "\"><title>" + fixed(q.t, 0) + " threads: " + fixed(q.v, 2) +
+                 colour(i) + "\"><title>" + fixed(q.t, 0) +
+                 (q.t == 1 ? " thread: " : " threads: ") + fixed(q.v, 2) +
                  " MGups</title></circle>";
         }
     }
@@ -286,12 +287,14 @@ std::string system_block(const json& rec, const record_view& v) {
     s += row("host", value_text(sys["host"]));
     s += row("time (UTC)", value_text(sys["start_utc"]) + " to " + value_text(sys["end_utc"]));
     s += row("kestrix", value_text(rec["kestrix"]["version"]));
-    s += row("settings",
-             value_text(o["workload"]) + ", " + value_text(o["isa"]) +
-                 ", N = " + value_text(o["size"]) + ", " + value_text(o["duration"]) + " s, " +
-                 value_text(o["threads"]) + " threads (" + value_text(o["threading"]) +
-                 "), large pages " + value_text(o["large_pages"]) + ", sweep " +
-                 value_text(o["harness_var"]) + ", " + value_text(o["sub_runs"]) + " sub-runs");
+    s += row("settings", value_text(o["workload"]) + ", " + value_text(o["isa"]) +
+                             ", N = " + value_text(o["size"]) + ", " + value_text(o["duration"]) +
+                             " s, " + value_text(o["threads"]) +
+                             (value_text(o["threads"]) == "1" ? " thread (" : " threads (") +
+                             value_text(o["threading"]) + "), large pages " +
+                             value_text(o["large_pages"]) + ", sweep " +
+                             value_text(o["harness_var"]) + ", " + value_text(o["sub_runs"]) +
+                             " sub-runs");
     if (rec["options"]["given"].is_array()) {
         std::string given;
         for (const auto& a : rec["options"]["given"]) {

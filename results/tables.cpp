@@ -164,9 +164,12 @@ record_view view_of(const json& rec, const std::string& file_name) {
         }
         return before + text_of(o[key]) + after;
     };
-    v.title = brand + ", " + text_of(o["workload"]) + setting("isa", "isa", " ", "") +
-              setting("size", "size", ", N = ", "") + setting("duration", "duration", ", ", " s") +
-              setting("threads", "threads", ", ", " threads") + setting("threading", "", " (", ")");
+    v.title =
+        brand + ", " + text_of(o["workload"]) + setting("isa", "isa", " ", "") +
+        setting("size", "size", ", N = ", "") + setting("duration", "duration", ", ", " s") +
+        setting("threads", "threads", ", ",
+                o.contains("threads") && text_of(o["threads"]) == "1" ? " thread" : " threads") +
+        setting("threading", "", " (", ")");
     if (v.variable != "none") {
         v.title += ", " + v.variable + " sweep";
     }

@@ -107,6 +107,13 @@ TEST(ResultsTables, ShowMarkdownGolden) {
               "| 2 | 190.00 | 190.00 | 190.00 | --- | --- |  |\n");
 }
 
+TEST(ResultsTables, OneThreadIsSingular) {
+    json one = first;
+    one["options"]["resolved"]["threads"] = 1;
+    EXPECT_EQ(view_of(one, "a.json").title,
+              "Test CPU 9000, standing_wave, N = 64, 1 s, 1 thread (os), isa sweep");
+}
+
 TEST(ResultsTables, CompareGolden) {
     const std::vector<record_view> v = {view_of(first, "a.json"), view_of(second, "b.json")};
     EXPECT_EQ(
