@@ -1,23 +1,33 @@
 #pragma once
-// Runs the built kestrix binary as a child process and collects what it did.
+// Runs the built binary as a child process, started directly (no shell), and collects what it
+// did: exit code, a crash, a hang past the time limit, and both output streams.
 #include <string>
 #include <vector>
 
 namespace kestrix::test {
 
 struct process_result {
-    int exit_code = -1;    // the program's exit code
-    bool signaled = false; // ended by a signal (crash); exit_code then holds the signal
+    int exit_code = -1;    // the program's exit code; -1 when it did not end by itself
+    bool signaled = false; // crashed: ended by a signal (exit_code holds it), or on Windows
+                           // exited with an NTSTATUS error code
+    bool hung = false;     // still running at the time limit, then killed
     std::string out;       // everything written to standard output
     std::string err;       // everything written to standard error
 };
 
+// Where one of the child's output streams goes: a file the result is read from, a pipe whose
+// read end is already closed (every write fails as on a broken pipe), or no stream at all.
+enum class sink { file, closed_pipe, closed };
+
 struct run_options {
     std::string stdin_text;    // fed to standard input, then end of input
-    bool stdin_closed = false; // no standard input at all (closed descriptor)
+    bool stdin_closed = false; // no standard input at all (closed descriptor, no handle)
+    sink out = sink::file;
+    sink err = sink::file;
+    int limit_s = 300; // killed after this many seconds
 };
 
-// args exclude the program name.
+// args exclude the program name; they reach the program byte for byte.
 process_result run_kestrix(const std::vector<std::string>& args, const run_options& opt = {});
 
 // Path of the binary under test.
