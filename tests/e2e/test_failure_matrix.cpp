@@ -9,214 +9,30 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
-#include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <cstdio>
-#include <cstdlib>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <csignal>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 namespace kestrix {
 namespace {
 
-enum class sink { file, closed_pipe, closed };
+using test::run_options;
+using test::sink;
+
 enum class where { out, err, either };
 
-struct streams {
-    sink out = sink::file;
-    sink err = sink::file;
-    bool stdin_closed = false;
-};
-
-struct result {
-    int exit_code = -1;
-    bool signaled = false;
-    bool hung = false;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    const std::string text = s.str();
-    std::remove(path.c_str());
-    return text;
+// Standard output and error as given; standard input empty, or closed.
+run_options streams(sink out, sink err, bool stdin_closed = false) {
+    run_options o;
+    o.out = out;
+    o.err = err;
+    o.stdin_closed = stdin_closed;
+    return o;
 }
 
-#ifndef _WIN32
-std::string temp_file() {
-    const char* dir = std::getenv("TMPDIR");
-    std::string path = std::string(dir ? dir : "/tmp") + "/kx_matrix_XXXXXX";
-    const int fd = mkstemp(path.data());
-    if (fd != -1) {
-        close(fd);
-    }
-    return path;
-}
-
-// In the child: the stream on a file, on a pipe nobody reads, or closed.
-void attach(int fd, sink s, const std::string& path) {
-    if (s == sink::closed) {
-        close(fd);
-        return;
-    }
-    int target = -1;
-    if (s == sink::file) {
-        target = open(path.c_str(), O_WRONLY | O_TRUNC);
-    } else {
-        int p[2];
-        if (pipe(p) == 0) {
-            close(p[0]);
-            target = p[1];
-        }
-    }
-    if (target != -1 && target != fd) {
-        dup2(target, fd);
-        close(target);
-    }
-}
-
-// Runs the binary in a child with the default SIGPIPE action (so that the program's own
-// handling is what is tested); kills it and reports a hang after the time limit.
-result run(const std::vector<std::string>& args, const streams& s, int limit_s) {
-    const std::string out_path = temp_file(), err_path = temp_file();
-    const std::string path = test::kestrix_path();
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(path.c_str()));
-    for (const auto& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::signal(SIGPIPE, SIG_DFL);
-        if (s.stdin_closed) {
-            close(0);
-        } else {
-            const int null_fd = open("/dev/null", O_RDONLY);
-            dup2(null_fd, 0);
-            close(null_fd);
-        }
-        attach(1, s.out, out_path);
-        attach(2, s.err, err_path);
-        execv(path.c_str(), argv.data());
-        _exit(127);
-    }
-    result r;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit_s);
-    while (pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            r.hung = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (WIFEXITED(status)) {
-        r.exit_code = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        r.signaled = !r.hung;
-        r.exit_code = WTERMSIG(status);
-    }
-    r.out = slurp(out_path);
-    r.err = slurp(err_path);
-    return r;
-}
-long reserved_huge_pages() {
-    return test::read_huge_pages();
-}
-#else
-std::string temp_file() {
-    char dir[MAX_PATH + 1] = {};
-    char path[MAX_PATH + 1] = {};
-    GetTempPathA(sizeof dir, dir);
-    GetTempFileNameA(dir, "kxm", 0, path);
-    return path;
-}
-
-// The child's end of a stream: a file, a pipe whose read end is already closed, or no handle.
-HANDLE open_sink(sink s, const std::string& path) {
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    if (s == sink::file) {
-        return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-    if (s == sink::closed_pipe) {
-        HANDLE read_end = nullptr, write_end = nullptr;
-        if (CreatePipe(&read_end, &write_end, &sa, 0)) {
-            CloseHandle(read_end);
-            return write_end;
-        }
-    }
-    return nullptr;
-}
-
-// The same child set-up through CreateProcess; a crash shows as an NTSTATUS exit code.
-result run(const std::vector<std::string>& args, const streams& s, int limit_s) {
-    const std::string out_path = temp_file(), err_path = temp_file();
-    std::string cmd;
-    cmd.append(1, '"').append(test::kestrix_path()).append(1, '"');
-    for (const auto& a : args) {
-        cmd.append(" \"").append(a).append(1, '"');
-    }
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE in = s.stdin_closed ? nullptr
-                               : CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ, &sa,
-                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE out = open_sink(s.out, out_path);
-    HANDLE err = open_sink(s.err, err_path);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = in;
-    si.hStdOutput = out;
-    si.hStdError = err;
-    PROCESS_INFORMATION pi{};
-    result r;
-    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
-                       &pi)) {
-        if (WaitForSingleObject(pi.hProcess, static_cast<DWORD>(limit_s) * 1000) == WAIT_TIMEOUT) {
-            TerminateProcess(pi.hProcess, 1);
-            WaitForSingleObject(pi.hProcess, INFINITE);
-            r.hung = true;
-        }
-        DWORD code = 0;
-        GetExitCodeProcess(pi.hProcess, &code);
-        r.exit_code = static_cast<int>(code);
-        r.signaled = !r.hung && code >= 0xC0000000u;
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
-    for (HANDLE h : {in, out, err}) {
-        if (h != nullptr && h != INVALID_HANDLE_VALUE) {
-            CloseHandle(h);
-        }
-    }
-    r.out = slurp(out_path);
-    r.err = slurp(err_path);
-    return r;
-}
-#endif
-
-bool on_files(const streams& s) {
+bool on_files(const run_options& s) {
     return s.out == sink::file && s.err == sink::file && !s.stdin_closed;
 }
 
@@ -234,7 +50,7 @@ std::optional<std::string> lacking_isa() {
 struct row {
     std::string name;
     std::vector<std::string> args;
-    streams io;
+    run_options io;
     where stream;
     std::vector<std::string> any_of; // one of them appears in that stream
     int exit_code;
@@ -260,15 +76,16 @@ std::vector<row> matrix() {
 #ifdef _WIN32
     const std::string no_huge = "large pages need the lock-memory privilege";
 #else
-    const std::string no_huge = reserved_huge_pages() == 0 ? "" : "huge pages are reserved here";
+    const std::string no_huge =
+        test::read_huge_pages() == 0 ? "" : "huge pages are reserved here";
 #endif
-    const streams files;
-    const streams no_stdin{sink::file, sink::file, true};
-    const streams out_gone{sink::closed_pipe, sink::file, false};
-    const streams err_gone{sink::file, sink::closed_pipe, false};
-    const streams both_gone{sink::closed_pipe, sink::closed_pipe, false};
-    const streams out_closed{sink::closed, sink::file, false};
-    const streams err_closed{sink::file, sink::closed, false};
+    const run_options files;
+    const run_options no_stdin = streams(sink::file, sink::file, true);
+    const run_options out_gone = streams(sink::closed_pipe, sink::file);
+    const run_options err_gone = streams(sink::file, sink::closed_pipe);
+    const run_options both_gone = streams(sink::closed_pipe, sink::closed_pipe);
+    const run_options out_closed = streams(sink::closed, sink::file);
+    const run_options err_closed = streams(sink::file, sink::closed);
 
     std::vector<row> rows = {
         {"grid larger than memory",
@@ -430,7 +247,9 @@ TEST(failure_matrix, every_row_ends_as_stated) {
             std::printf("skipped: %s (%s)\n", r.name.c_str(), r.skip.c_str());
             continue;
         }
-        const result p = run(r.args, r.io, r.limit_s);
+        run_options io = r.io;
+        io.limit_s = r.limit_s;
+        const test::process_result p = test::run_kestrix(r.args, io);
         EXPECT_FALSE(p.hung) << r.name;
         EXPECT_FALSE(p.signaled) << r.name << ": signal " << p.exit_code;
         EXPECT_EQ(p.exit_code, r.exit_code) << r.name << "\n" << p.err;
@@ -454,6 +273,13 @@ TEST(failure_matrix, every_row_ends_as_stated) {
                 << r.name << "\n"
                 << p.out;
         }
+        // A stream that is not on a file brings nothing back.
+        if (r.io.out != sink::file) {
+            EXPECT_EQ(p.out, "") << r.name;
+        }
+        if (r.io.err != sink::file) {
+            EXPECT_EQ(p.err, "") << r.name;
+        }
         if (r.exit_code == 1 && r.io.out == sink::file) {
             EXPECT_EQ(p.out, "") << r.name;
         }
@@ -461,6 +287,20 @@ TEST(failure_matrix, every_row_ends_as_stated) {
             EXPECT_TRUE(p.out.ends_with("press enter to exit\n")) << r.name;
         }
     }
+}
+
+// A run past its time limit is killed and reported as hung: a row that hangs fails on its own
+// instead of stalling the whole test program.
+TEST(failure_matrix, a_run_past_its_limit_is_killed_as_hung) {
+    run_options io;
+    io.limit_s = 1;
+    const auto start = std::chrono::steady_clock::now();
+    const test::process_result p = test::run_kestrix(
+        {"-d", "60", "-s", "64", "-n", "1", "--harness-sub-runs", "1"}, io);
+    EXPECT_TRUE(p.hung);
+    EXPECT_FALSE(p.signaled);
+    EXPECT_EQ(p.exit_code, -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 
 } // namespace
