@@ -76,8 +76,7 @@ std::vector<row> matrix() {
 #ifdef _WIN32
     const std::string no_huge = "large pages need the lock-memory privilege";
 #else
-    const std::string no_huge =
-        test::read_huge_pages() == 0 ? "" : "huge pages are reserved here";
+    const std::string no_huge = test::read_huge_pages() == 0 ? "" : "huge pages are reserved here";
 #endif
     const run_options files;
     const run_options no_stdin = streams(sink::file, sink::file, true);
@@ -295,8 +294,8 @@ TEST(failure_matrix, a_run_past_its_limit_is_killed_as_hung) {
     run_options io;
     io.limit_s = 1;
     const auto start = std::chrono::steady_clock::now();
-    const test::process_result p = test::run_kestrix(
-        {"-d", "60", "-s", "64", "-n", "1", "--harness-sub-runs", "1"}, io);
+    const test::process_result p =
+        test::run_kestrix({"-d", "60", "-s", "64", "-n", "1", "--harness-sub-runs", "1"}, io);
     EXPECT_TRUE(p.hung);
     EXPECT_FALSE(p.signaled);
     EXPECT_EQ(p.exit_code, -1);
