@@ -161,20 +161,5 @@ TEST(CliEndToEnd, TopologyBeforeTimerReport) {
     EXPECT_EQ(topo.out.find("press enter to exit"), std::string::npos);
 }
 
-TEST(CliEndToEnd, BenchmarkEndsWithThePauseAndReturnsAtEndOfInput) {
-    const std::vector<std::string> args{"-d", "1", "-s", "64", "-n", "1", "--harness-sub-runs",
-                                        "1"};
-    for (const bool closed : {false, true}) {
-        test::run_options opt;
-        opt.stdin_closed = closed;
-        const process_result r = run_kestrix(args, opt);
-        EXPECT_FALSE(r.signaled);
-        EXPECT_EQ(r.exit_code, 0);
-        const std::string tail = "press enter to exit\n";
-        ASSERT_GE(r.out.size(), tail.size());
-        EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
-    }
-}
-
 } // namespace
 } // namespace kestrix
