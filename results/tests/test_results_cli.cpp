@@ -6,11 +6,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <csignal>
+#endif
 
 namespace fs = std::filesystem;
 using kestrix::results::read_whole_file;
@@ -325,24 +330,22 @@ TEST(ResultsCli, ARecordNeverReplacesAnother) {
 #ifndef _WIN32
 // A signal during a run reaches kestrix; the record of the finished sub-runs is still written.
 TEST(ResultsCli, InterruptedRunKeepsWhatFinished) {
-    const char* signals[] = {"INT", "TERM"};
-    for (const char* sig : signals) {
+    for (const int sig : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(sig);
         const fs::path dir = fresh_dir("signal");
-        const std::string d = dir.string(), rc_file = d + "/../rc_" + sig;
-        const std::string out_file = d + "/../out_" + sig;
-        std::string cmd = "rm -f '" + out_file + "'; '";
-        cmd += KX_BINARY_PATH_FOR_SHELL;
-        cmd += "' run --no-host --out '" + d;
+        kestrix::test::started_kestrix run({"run", "--no-host", "--out", dir.string(), "--", "-d",
+                                            "2", "-s", "64", "-n", "1", "--harness-sub-runs", "3"});
+        ASSERT_GT(run.pid(), 0);
         // The signal comes once the first sub-run has ended, however slow the machine is.
-        cmd += "' -- -d 2 -s 64 -n 1 --harness-sub-runs 3 >'" + out_file;
-        cmd += "' 2>&1 & p=$!; i=0; while [ $i -lt 1200 ] && ! grep -q 'run 2/3' '" + out_file;
-        cmd += "'; do sleep 0.1; i=$((i+1)); done; kill -";
-        cmd += sig;
-        cmd += " $p; wait $p; echo $? > '" + rc_file + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
-        const std::string rc = read_whole_file(rc_file);
-        EXPECT_EQ(rc, "1\n");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (run.running() && run.out_so_far().find("run 2/3") == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ASSERT_EQ(kill(run.pid(), sig), 0);
+        const kestrix::test::process_result r = run.finish();
+        EXPECT_FALSE(r.signaled) << r.exit_code;
+        EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
         const json rec = only_record(dir);
         ASSERT_TRUE(rec.is_object());
         EXPECT_EQ(rec["complete"], false);
