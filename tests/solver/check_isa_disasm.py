@@ -270,11 +270,19 @@ def self_test():
                          "fma256_apx 256 avx_state avx avx2 fma apx_state apx\n"
                          "avx512_256 256 avx_state avx avx2 fma avx512_state avx512f avx512vl\n"
                          "avx512_512 512 avx_state avx avx2 fma avx512_state avx512f\n"))
-    def listing(name, *insns):
-        lines = [f"0000000000001000 <{name}>:"]
-        for raw, asm in insns:
-            lines.append(f"  1000:\t{raw}\t{asm}")
+    def objdump_text(functions_, line):
+        """A disassembly of (name, instructions) pairs, each instruction line in the given form."""
+        lines = []
+        for name, insns in functions_:
+            lines.append(f"0000000000001000 <{name}>:")
+            lines.extend(line.format(raw=raw, asm=asm) for raw, asm in insns)
         return "\n".join(lines) + "\n"
+
+    def listing(name, *insns):  # GNU objdump
+        return objdump_text([(name, insns)], "  1000:\t{raw}\t{asm}")
+
+    def llvm_listing(*functions_):  # llvm-objdump
+        return objdump_text(functions_, "    1000: {raw} \t{asm}")
 
     vex_mov = ("c5 fd 10 06", "vmovupd (%rsi),%ymm0")
     sse_add = ("f2 0f 58 c1", "addsd  %xmm1,%xmm0")
@@ -319,14 +327,6 @@ def self_test():
     if check_weak(weak, set(), "case"):
         failed += 1
         print("self-test: a strong function was taken for a weak one")
-    def llvm_listing(*functions_):
-        lines = []
-        for name, insns in functions_:
-            lines.append(f"0000000000001000 <{name}>:")
-            for raw, asm in insns:
-                lines.append(f"    1000: {raw} \t{asm}")
-        return "\n".join(lines) + "\n"
-
     ndd = ("62 54 bc 1c 01 c8", "{nf}\taddq\t%rcx, %r8, %rdx")
     rex2 = ("d5 19 01 c8", "addq\t%r9, %r16")
     push2 = ("62 f4 64 18 ff f6", "push2p\t%r14, %rbx")
