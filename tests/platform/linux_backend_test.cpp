@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace kestrix {
 namespace {
@@ -245,6 +246,52 @@ TEST(Placement, PinsTheCallingThread) {
     // A processor that does not exist: the pin fails silently.
     m.placement[0].group = 200;
     std::thread([&] { apply_placement(m, 0); }).join();
+}
+
+// A processor outside the start affinity (another machine's topology numbers processors this
+// process may not use): the worker stays free within the start affinity, and a pin it inherited
+// from the thread that started it is undone.
+TEST(Placement, NeverPinsOutsideTheStartAffinity) {
+    cpu_set_t allowed;
+    ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    std::vector<int> cpus;
+    int outside = -1;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed)) {
+            cpus.push_back(cpu);
+        } else if (outside < 0) {
+            outside = cpu;
+        }
+    }
+    if (cpus.size() < 2 || outside < 0) {
+        GTEST_SKIP() << "needs two allowed processors and one outside";
+    }
+    const auto entry = [](int cpu) {
+        logical l;
+        l.group = static_cast<std::uint16_t>(cpu / 64);
+        l.os = static_cast<std::uint32_t>(cpu % 64);
+        return l;
+    };
+    struct row {
+        int cpu;
+        int expected_count; // processors the worker may run on afterwards
+    };
+    for (const row& r : {row{cpus.front(), 1}, row{outside, CPU_COUNT(&allowed)}}) {
+        SCOPED_TRACE(r.cpu);
+        threading_manager starter, m;
+        starter.placement.push_back(entry(cpus.back()));
+        m.placement.push_back(entry(r.cpu));
+        std::thread([&] {
+            apply_placement(starter, 0);
+            std::thread([&] {
+                apply_placement(m, 0);
+                cpu_set_t now;
+                pthread_getaffinity_np(pthread_self(), sizeof now, &now);
+                EXPECT_EQ(CPU_COUNT(&now), r.expected_count);
+                EXPECT_EQ(CPU_ISSET(r.cpu, &now), r.expected_count == 1);
+            }).join();
+        }).join();
+    }
 }
 
 using test::huge_page_reservation;
