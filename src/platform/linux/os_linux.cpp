@@ -114,6 +114,25 @@ const std::vector<unsigned>& start_affinity() {
 // Read while the process is still single-threaded and unpinned.
 [[maybe_unused]] const std::vector<unsigned>& start_affinity_at_load = start_affinity();
 
+// Nothing happens for an empty list or a failed call.
+void set_current_affinity(const std::vector<unsigned>& cpus) {
+    if (cpus.empty()) {
+        return;
+    }
+    const std::size_t n = std::size_t{*std::max_element(cpus.begin(), cpus.end())} + 1;
+    cpu_set_t* set = CPU_ALLOC(n);
+    if (set == nullptr) {
+        return;
+    }
+    const std::size_t bytes = CPU_ALLOC_SIZE(n);
+    CPU_ZERO_S(bytes, set);
+    for (unsigned cpu : cpus) {
+        CPU_SET_S(cpu, bytes, set);
+    }
+    pthread_setaffinity_np(pthread_self(), bytes, set);
+    CPU_FREE(set);
+}
+
 // Restricts a loaded topology to the start affinity; false when hwloc lost the topology.
 bool restrict_to_start_affinity(hwloc_topology_t topology) {
     const std::vector<unsigned>& cpus = start_affinity();
@@ -220,29 +239,20 @@ std::vector<processor_record> processor_records() {
 }
 
 // A processor outside the start affinity comes from another machine's topology: the thread
-// is left free within the start affinity instead (a pin there would escape taskset), which
-// also undoes a pin it inherited from the thread that started it.
+// is left free within the start affinity instead (a pin there would escape taskset).
 void pin_current_thread(std::uint16_t group, std::uint32_t processor) {
     const std::size_t cpu = std::size_t{group} * 64 + processor;
     const std::vector<unsigned>& start = start_affinity();
-    const bool inside =
-        start.empty() || std::binary_search(start.begin(), start.end(), static_cast<unsigned>(cpu));
-    const std::size_t highest = inside ? cpu : start.back();
-    cpu_set_t* set = CPU_ALLOC(highest + 1);
-    if (set == nullptr) {
+    if (!start.empty() &&
+        !std::binary_search(start.begin(), start.end(), static_cast<unsigned>(cpu))) {
+        unpin_current_thread();
         return;
     }
-    const std::size_t bytes = CPU_ALLOC_SIZE(highest + 1);
-    CPU_ZERO_S(bytes, set);
-    if (inside) {
-        CPU_SET_S(cpu, bytes, set);
-    } else {
-        for (unsigned allowed : start) {
-            CPU_SET_S(allowed, bytes, set);
-        }
-    }
-    pthread_setaffinity_np(pthread_self(), bytes, set); // a failed pin leaves the thread free
-    CPU_FREE(set);
+    set_current_affinity({static_cast<unsigned>(cpu)}); // a failed pin leaves the thread free
+}
+
+void unpin_current_thread() {
+    set_current_affinity(start_affinity());
 }
 
 // In a container the memory cgroup's limit, not the host's free memory, is what the kernel
