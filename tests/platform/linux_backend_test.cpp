@@ -248,9 +248,9 @@ TEST(Placement, PinsTheCallingThread) {
     std::thread([&] { apply_placement(m, 0); }).join();
 }
 
-// A processor outside the start affinity (another machine's topology numbers processors this
-// process may not use): the worker stays free within the start affinity, and a pin it inherited
-// from the thread that started it is undone.
+// A worker is pinned only to a processor of the start affinity (another machine's topology
+// numbers processors this process may not use); any other worker, and one past the list, is free
+// within the start affinity, also when it inherited a pin from the thread that started it.
 TEST(Placement, NeverPinsOutsideTheStartAffinity) {
     cpu_set_t allowed;
     ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
@@ -273,22 +273,28 @@ TEST(Placement, NeverPinsOutsideTheStartAffinity) {
         return l;
     };
     struct row {
-        int cpu;
-        int expected_count; // processors the worker may run on afterwards
+        int cpu;             // the list's only entry
+        std::uint32_t index; // the worker's
+        bool pinned;         // else free on every allowed processor
     };
-    for (const row& r : {row{cpus.front(), 1}, row{outside, CPU_COUNT(&allowed)}}) {
-        SCOPED_TRACE(r.cpu);
+    for (const row& r :
+         {row{cpus.front(), 0, true}, row{outside, 0, false}, row{cpus.front(), 1, false}}) {
+        SCOPED_TRACE("processor " + std::to_string(r.cpu) + ", worker " + std::to_string(r.index));
         threading_manager starter, m;
         starter.placement.push_back(entry(cpus.back()));
         m.placement.push_back(entry(r.cpu));
         std::thread([&] {
             apply_placement(starter, 0);
             std::thread([&] {
-                apply_placement(m, 0);
+                apply_placement(m, r.index);
                 cpu_set_t now;
                 pthread_getaffinity_np(pthread_self(), sizeof now, &now);
-                EXPECT_EQ(CPU_COUNT(&now), r.expected_count);
-                EXPECT_EQ(CPU_ISSET(r.cpu, &now), r.expected_count == 1);
+                if (r.pinned) {
+                    EXPECT_EQ(CPU_COUNT(&now), 1);
+                    EXPECT_TRUE(CPU_ISSET(r.cpu, &now));
+                } else {
+                    EXPECT_TRUE(CPU_EQUAL(&now, &allowed));
+                }
             }).join();
         }).join();
     }
