@@ -15,6 +15,9 @@ bool windows_6_2_or_later();
 
 std::vector<processor_record> processor_records();
 void pin_current_thread(std::uint16_t group, std::uint32_t processor);
+// Frees the calling thread to run wherever the process could when it started. Where a new
+// thread inherits the pin of the thread that started it, it would otherwise stay on that one.
+void unpin_current_thread();
 
 std::uint64_t available_physical_memory();
 void* aligned_allocate(std::uint64_t size);

@@ -115,6 +115,10 @@ std::vector<logical> build_placement(placement_policy policy, const cpu_topology
 
 void apply_placement(const threading_manager& m, std::uint32_t index) {
     if (index >= m.placement.size()) {
+        // A worker past the list may have been started by worker 0 of an earlier run, pinned.
+        if (!m.placement.empty()) {
+            os::unpin_current_thread();
+        }
         return;
     }
     const logical& e = m.placement[index];

@@ -224,6 +224,156 @@ TEST(hosts_e2e, taskset_narrows_thread_count_placement_and_topology) {
     }
 }
 
+std::string topology_file(const std::string& name) {
+    return std::string(KX_TOPOLOGY_DATA) + "/" + name;
+}
+
+// Another machine's description loaded through hwloc's own variables is shown whole, whatever
+// this process may run on; declared this machine's (HWLOC_THISSYSTEM=1) it is narrowed.
+TEST(hosts_e2e, another_machines_topology_prints_whole_under_taskset) {
+    const std::vector<unsigned> cpus = allowed_cpus();
+    ASSERT_FALSE(cpus.empty());
+    const std::string first = std::to_string(cpus.front()), last = std::to_string(cpus.back());
+    const std::string server = "HWLOC_XMLFILE=" + topology_file("two-socket-80-threads.xml");
+    const std::string hybrid = "HWLOC_XMLFILE=" + topology_file("hybrid-8p-8e.xml");
+    struct row {
+        std::vector<std::string> env;
+        std::string cpu; // taskset -c
+        std::string levels;
+        std::size_t nodes, llcs, cores, logicals;
+        std::string part; // a stretch of the tree
+    };
+    const std::vector<row> rows = {
+        {{"HWLOC_SYNTHETIC=pack:2 core:4 pu:2"},
+         first,
+         "perf_level_count=1\n",
+         1,
+         1,
+         8,
+         16,
+         "|  |--core id=7 perf_level=0\n|  |  |--logical idx=0 os=14\n"
+         "|  |  |--logical idx=1 os=15\n"},
+        // 128 processors: the last node's last core is in the second group of 64.
+        {{"HWLOC_SYNTHETIC=pack:2 numa:4 l3:2 core:4 pu:2"},
+         first,
+         "perf_level_count=1\n",
+         8,
+         16,
+         64,
+         128,
+         "numa node id=7\n|--llc id=14\n|  |--core id=56 perf_level=0\n"
+         "|  |  |--logical idx=0 os=48\n"},
+        // Siblings n and n + 40: core 30 holds processors 30 and 70.
+        {{server},
+         first,
+         "perf_level_count=1\n",
+         4,
+         8,
+         40,
+         80,
+         "numa node id=3\n|--llc id=6\n|  |--core id=30 perf_level=0\n"
+         "|  |  |--logical idx=0 os=30\n|  |  |--logical idx=1 os=6\n"},
+        {{hybrid},
+         first,
+         "perf_level_count=2\n",
+         1,
+         1,
+         16,
+         24,
+         "|  |--core id=7 perf_level=0\n|  |  |--logical idx=0 os=14\n"
+         "|  |  |--logical idx=1 os=15\n|  |--core id=8 perf_level=1\n"
+         "|  |  |--logical idx=0 os=16\n|  |--core id=9 perf_level=1\n"},
+        {{server, "HWLOC_THISSYSTEM=1"},
+         last,
+         "perf_level_count=1\n",
+         1,
+         1,
+         1,
+         1,
+         "|  |  |--logical idx=0 os=" + last + "\n"},
+    };
+    for (const row& r : rows) {
+        std::vector<std::string> prefix = {"env"};
+        prefix.insert(prefix.end(), r.env.begin(), r.env.end());
+        prefix.insert(prefix.end(), {"taskset", "-c", r.cpu});
+        started_kestrix topo({"--topo-debug"}, spawn_options{prefix, {}});
+        const process_result tree = topo.finish();
+        const std::string what = r.env.back() + " under taskset -c " + r.cpu;
+        ASSERT_EQ(tree.exit_code, 0) << what << '\n' << tree.err;
+        EXPECT_EQ(tree.err, "") << what;
+        EXPECT_EQ(tree.out.rfind(r.levels, 0), 0u) << what << '\n' << tree.out;
+        EXPECT_EQ(occurrences(tree.out, "numa node id="), r.nodes) << what;
+        EXPECT_EQ(occurrences(tree.out, "|--llc id="), r.llcs) << what;
+        EXPECT_EQ(occurrences(tree.out, "|--core id="), r.cores) << what;
+        EXPECT_EQ(occurrences(tree.out, "|--logical idx="), r.logicals) << what;
+        EXPECT_NE(tree.out.find(r.part), std::string::npos) << what << '\n' << tree.out;
+    }
+}
+
+// With another machine's topology, a worker whose processor lies outside the start affinity
+// stays free within it: a run never leaves taskset's processors.
+TEST(hosts_e2e, another_machines_topology_places_workers_only_inside_the_start_affinity) {
+    const std::vector<unsigned> cpus = allowed_cpus();
+    ASSERT_FALSE(cpus.empty());
+    const std::string last = std::to_string(cpus.back());
+    const bool first_two = cpus.size() >= 2 && cpus[0] == 0 && cpus[1] == 1;
+    struct row {
+        std::string env;
+        std::string cpus; // taskset -c
+        std::vector<std::string> args;
+        std::string count;                       // the run's thread-count line
+        std::set<std::string> allowed, required; // Cpus_allowed_list values seen
+    };
+    std::vector<row> rows = {
+        // Four cores, numa order processors 0, 2, 4, 6: none is the last one allowed here.
+        {"HWLOC_SYNTHETIC=pack:2 core:2 pu:2",
+         last,
+         {"-n", "0", "--threading", "numa"},
+         "running with 4 threads (numa)",
+         {last},
+         {last}},
+        {"HWLOC_XMLFILE=" + topology_file("hybrid-8p-8e.xml"),
+         last,
+         {"-n", "2", "--threading", "phte"},
+         "running with 2 threads (phte)",
+         {last},
+         {last}},
+    };
+    if (first_two) {
+        // Processors 0 and 1 of that machine are allowed here: workers are pinned to them.
+        rows.push_back({"HWLOC_SYNTHETIC=pack:1 core:2 pu:1",
+                        "0,1",
+                        {"-n", "2", "--threading", "numa"},
+                        "running with 2 threads (numa)",
+                        {"0-1", "0", "1"},
+                        {"0", "1"}});
+        // Processors 0, 2, 4: worker 0 is pinned, the other two stay on both.
+        rows.push_back({"HWLOC_SYNTHETIC=pack:2 core:2 pu:2",
+                        "0,1",
+                        {"-n", "3", "--threading", "numa"},
+                        "running with 3 threads (numa)",
+                        {"0-1", "0"},
+                        {"0-1", "0"}});
+    }
+    for (const row& r : rows) {
+        std::vector<std::string> args = r.args;
+        args.insert(args.end(), {"-d", "1", "-s", "64", "--harness-sub-runs", "1"});
+        started_kestrix run(args, spawn_options{{"env", r.env, "taskset", "-c", r.cpus}, {}});
+        const affinity_watch seen = watch_affinity(run);
+        const process_result result = run.finish();
+        const std::string what =
+            r.env + " under taskset -c " + r.cpus + ", -n " + r.args[1] + " " + r.args[3];
+        ASSERT_EQ(result.exit_code, 0) << what << '\n' << result.err;
+        EXPECT_NE(result.out.find(r.count), std::string::npos) << what << '\n' << result.out;
+        for (const std::string& list : seen.lists) {
+            EXPECT_EQ(r.allowed.count(list), 1u) << what << ": a thread on " << list;
+        }
+        for (const std::string& list : r.required) {
+            EXPECT_EQ(seen.lists.count(list), 1u) << what << ": no thread on " << list;
+        }
+    }
+}
+
 TEST(hosts_e2e, an_interrupt_prints_the_table_of_what_finished_and_ends_as_interrupted) {
     for (const int signal_number : {SIGINT, SIGTERM}) {
         const std::string what = signal_number == SIGINT ? "SIGINT" : "SIGTERM";

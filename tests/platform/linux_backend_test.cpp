@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace kestrix {
 namespace {
@@ -245,6 +246,58 @@ TEST(Placement, PinsTheCallingThread) {
     // A processor that does not exist: the pin fails silently.
     m.placement[0].group = 200;
     std::thread([&] { apply_placement(m, 0); }).join();
+}
+
+// A worker is pinned only to a processor of the start affinity (another machine's topology
+// numbers processors this process may not use); any other worker, and one past the list, is free
+// within the start affinity, also when it inherited a pin from the thread that started it.
+TEST(Placement, NeverPinsOutsideTheStartAffinity) {
+    cpu_set_t allowed;
+    ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    std::vector<int> cpus;
+    int outside = -1;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed)) {
+            cpus.push_back(cpu);
+        } else if (outside < 0) {
+            outside = cpu;
+        }
+    }
+    if (cpus.size() < 2 || outside < 0) {
+        GTEST_SKIP() << "needs two allowed processors and one outside";
+    }
+    const auto entry = [](int cpu) {
+        logical l;
+        l.group = static_cast<std::uint16_t>(cpu / 64);
+        l.os = static_cast<std::uint32_t>(cpu % 64);
+        return l;
+    };
+    struct row {
+        int cpu;             // the list's only entry
+        std::uint32_t index; // the worker's
+        bool pinned;         // else free on every allowed processor
+    };
+    for (const row& r :
+         {row{cpus.front(), 0, true}, row{outside, 0, false}, row{cpus.front(), 1, false}}) {
+        SCOPED_TRACE("processor " + std::to_string(r.cpu) + ", worker " + std::to_string(r.index));
+        threading_manager starter, m;
+        starter.placement.push_back(entry(cpus.back()));
+        m.placement.push_back(entry(r.cpu));
+        std::thread([&] {
+            apply_placement(starter, 0);
+            std::thread([&] {
+                apply_placement(m, r.index);
+                cpu_set_t now;
+                pthread_getaffinity_np(pthread_self(), sizeof now, &now);
+                if (r.pinned) {
+                    EXPECT_EQ(CPU_COUNT(&now), 1);
+                    EXPECT_TRUE(CPU_ISSET(r.cpu, &now));
+                } else {
+                    EXPECT_TRUE(CPU_EQUAL(&now, &allowed));
+                }
+            }).join();
+        }).join();
+    }
 }
 
 using test::huge_page_reservation;

@@ -7,6 +7,7 @@
 #include "platform/os.hpp"
 #include "platform/timer.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -113,6 +114,25 @@ const std::vector<unsigned>& start_affinity() {
 // Read while the process is still single-threaded and unpinned.
 [[maybe_unused]] const std::vector<unsigned>& start_affinity_at_load = start_affinity();
 
+// Nothing happens for an empty list or a failed call.
+void set_current_affinity(const std::vector<unsigned>& cpus) {
+    if (cpus.empty()) {
+        return;
+    }
+    const std::size_t n = std::size_t{*std::max_element(cpus.begin(), cpus.end())} + 1;
+    cpu_set_t* set = CPU_ALLOC(n);
+    if (set == nullptr) {
+        return;
+    }
+    const std::size_t bytes = CPU_ALLOC_SIZE(n);
+    CPU_ZERO_S(bytes, set);
+    for (unsigned cpu : cpus) {
+        CPU_SET_S(cpu, bytes, set);
+    }
+    pthread_setaffinity_np(pthread_self(), bytes, set);
+    CPU_FREE(set);
+}
+
 // Restricts a loaded topology to the start affinity; false when hwloc lost the topology.
 bool restrict_to_start_affinity(hwloc_topology_t topology) {
     const std::vector<unsigned>& cpus = start_affinity();
@@ -203,28 +223,36 @@ std::vector<processor_record> processor_records() {
         return {};
     }
     // hwloc's x86 discovery would otherwise bind the thread to every processor in turn, the
-    // ones outside the allowed set included.
+    // ones outside the allowed set included. The restriction needs the "this system" flag;
+    // a topology that hwloc's own variables load from elsewhere still counts as foreign.
     hwloc_topology_set_flags(topology, HWLOC_TOPOLOGY_FLAG_IS_THISSYSTEM |
                                            HWLOC_TOPOLOGY_FLAG_RESTRICT_TO_CPUBINDING);
     std::vector<processor_record> records;
-    if (hwloc_topology_load(topology) == 0 && restrict_to_start_affinity(topology)) {
+    // A topology hwloc loaded from another machine's description (a synthetic one, an XML
+    // export) is shown whole: this machine's affinity numbers other processors.
+    if (hwloc_topology_load(topology) == 0 &&
+        (hwloc_topology_is_thissystem(topology) == 0 || restrict_to_start_affinity(topology))) {
         records = hwloc_processor_records(topology);
     }
     hwloc_topology_destroy(topology);
     return records;
 }
 
+// A processor outside the start affinity comes from another machine's topology: the thread
+// is left free within the start affinity instead (a pin there would escape taskset).
 void pin_current_thread(std::uint16_t group, std::uint32_t processor) {
     const std::size_t cpu = std::size_t{group} * 64 + processor;
-    cpu_set_t* set = CPU_ALLOC(cpu + 1);
-    if (set == nullptr) {
+    const std::vector<unsigned>& start = start_affinity();
+    if (!start.empty() &&
+        !std::binary_search(start.begin(), start.end(), static_cast<unsigned>(cpu))) {
+        unpin_current_thread();
         return;
     }
-    const std::size_t bytes = CPU_ALLOC_SIZE(cpu + 1);
-    CPU_ZERO_S(bytes, set);
-    CPU_SET_S(cpu, bytes, set);
-    pthread_setaffinity_np(pthread_self(), bytes, set); // a failed pin leaves the thread free
-    CPU_FREE(set);
+    set_current_affinity({static_cast<unsigned>(cpu)}); // a failed pin leaves the thread free
+}
+
+void unpin_current_thread() {
+    set_current_affinity(start_affinity());
 }
 
 // In a container the memory cgroup's limit, not the host's free memory, is what the kernel

@@ -202,6 +202,9 @@ void pin_current_thread(std::uint16_t group, std::uint32_t processor) {
     SetThreadGroupAffinity(GetCurrentThread(), &affinity, nullptr); // failure leaves it free
 }
 
+// A new thread starts with the process's affinity, not its starter's pin: nothing to undo.
+void unpin_current_thread() {}
+
 std::uint64_t available_physical_memory() {
     MEMORYSTATUSEX status{};
     status.dwLength = sizeof status;
