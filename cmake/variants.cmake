@@ -11,12 +11,14 @@ if(WIN32)
   list(APPEND KX_VARIANT_FLAGS -Wa,-muse-unaligned-vector-move)
 endif()
 
-# APX code generation for the fma-apx kernels: clang 19 compiles that one unit with APX for the
-# whole unit (it takes no per-function APX target) and the object joins the g++ link.
+# APX code generation for the fma-apx family: clang 19 compiles its whole unit (family base,
+# workload classes, energy measures, checks and kernels) with APX, since it takes no
+# per-function APX target, and the object joins the g++ link. Everything in that object is APX
+# code, so it must instantiate no library code of its own (see src/solver/variants/README.md).
 # KX_APX_CXX / KX_APX_CXX_FLAGS are empty when the stand-in (g++, fma target) is built instead.
 set(KX_APX_CXX "")
 set(KX_APX_CXX_FLAGS "")
-option(KESTRIX_APX_CLANG "Compile the fma-apx kernels for APX with clang 19 where it is found" ON)
+option(KESTRIX_APX_CLANG "Compile the fma-apx family for APX with clang 19 where it is found" ON)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   if(KESTRIX_APX_CLANG)
     find_program(KX_CLANG19 NAMES clang++-19)
@@ -28,19 +30,31 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   if(WIN32)
     set(kx_apx_target_flags --target=x86_64-w64-mingw32)
   endif()
+  # The unit's objects link with g++'s: it reads g++'s own C++ library headers (clang alone
+  # would take the win32-threads mingw-w64 set in the Windows build), so every type shared
+  # with baseline code has one layout and one set of inline definitions.
+  set(kx_apx_std_headers)
+  foreach(dir IN LISTS CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES)
+    if(dir MATCHES "/c\\+\\+(/|$)")
+      list(APPEND kx_apx_std_headers -isystem ${dir})
+    endif()
+  endforeach()
+  if(kx_apx_std_headers)
+    list(PREPEND kx_apx_std_headers -nostdinc++)
+  endif()
   # The unit's own flags, besides the instruction sets: the floating-point contract and the
-  # no-vectorisation rule of every variant object, one cell per loop iteration.
-  set(KX_APX_BASE_FLAGS ${kx_apx_target_flags} -std=c++20 -O3 -Wall -Wextra -Werror
-      -ffp-contract=off -fno-vectorize -fno-slp-vectorize -fno-unroll-loops -fno-lto
-      -fno-exceptions -fno-rtti)
+  # no-vectorisation rule of every variant object, one cell per loop iteration. Exceptions and
+  # run-time type information as in the g++ units (the views use dynamic_cast).
+  set(KX_APX_BASE_FLAGS ${kx_apx_target_flags} ${kx_apx_std_headers} -std=c++20 -O3 -Wall
+      -Wextra -Werror -ffp-contract=off -fno-vectorize -fno-slp-vectorize -fno-unroll-loops
+      -fno-lto)
   if(KX_CLANG19)
     # The unit must compile against this build's headers (the mingw-w64 ones on Windows).
     set(kx_probe ${CMAKE_BINARY_DIR}/CMakeFiles/kx_apx_probe)
     file(MAKE_DIRECTORY ${kx_probe})
     execute_process(
       COMMAND ${KX_CLANG19} ${KX_APX_BASE_FLAGS} -mapxf -mavx2 -mfma -I${CMAKE_SOURCE_DIR}/src
-              -c ${CMAKE_SOURCE_DIR}/src/solver/variants/fma256_apx_kernels.cpp
-              -o ${kx_probe}/probe.o
+              -c ${CMAKE_SOURCE_DIR}/src/solver/variants/fma256_apx.cpp -o ${kx_probe}/probe.o
       RESULT_VARIABLE kx_apx_probe_rc OUTPUT_QUIET ERROR_VARIABLE kx_apx_probe_err)
     if(kx_apx_probe_rc EQUAL 0)
       set(KX_APX_CXX ${KX_CLANG19})
@@ -62,10 +76,11 @@ file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/kestrix/variant_build.hpp
      @ONLY)
 if(KX_APX_CXX)
   list(JOIN KX_APX_CXX_FLAGS " " kx_flags_text)
-  message(STATUS "fma-apx variant: kernels compiled for APX by ${KX_APX_CXX} ${kx_flags_text}")
+  message(STATUS "fma-apx variant: the whole family compiled for APX by ${KX_APX_CXX} "
+                 "${kx_flags_text}")
 else()
-  message(STATUS "fma-apx variant: clang++-19 with APX not available or not chosen, so its "
-                 "kernels are compiled by ${CMAKE_CXX_COMPILER} for the fma target "
+  message(STATUS "fma-apx variant: clang++-19 with APX not available or not chosen, so the "
+                 "family is compiled by ${CMAKE_CXX_COMPILER} for the fma target "
                  "(no APX code generation)")
 endif()
 

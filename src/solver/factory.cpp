@@ -3,16 +3,23 @@
 #include "solver/solver.hpp"
 
 #include <string>
+#include <typeinfo>
 
 namespace kestrix {
 
 solver::~solver() = default;
 
+// Only the unit that built the solver is entered: another unit's code may use instructions
+// this processor lacks (the fma-apx unit is APX code throughout).
 solver_view view_solver(solver& s) {
     solver_view v;
+    const std::type_info& type = typeid(s);
     for (const unit_entry& u : unit_table) {
-        if (u.view_solver(s, v)) {
-            break;
+        for (const std::type_info* c : *u.classes) {
+            if (c != nullptr && *c == type) {
+                u.view_solver(s, v);
+                return v;
+            }
         }
     }
     return v;
@@ -31,9 +38,10 @@ std::optional<workload_kind> parse_workload_name(std::string_view text) {
 std::unique_ptr<solver> make_solver(workload_kind workload, isa_kind isa,
                                     std::uint32_t thread_index) {
     const variant_entry& v = variant_of(isa);
-    return std::unique_ptr<solver>(workload == workload_kind::standing_wave
-                                       ? family_code(v.family).new_standing_wave(thread_index)
-                                       : unit_code(v.unit).new_soft_gaussian(isa, thread_index));
+    return std::unique_ptr<solver>(
+        workload == workload_kind::standing_wave
+            ? family_code(v.family).new_standing_wave(thread_index)
+            : unit_code(v.unit).new_soft_gaussian(static_cast<std::uint32_t>(isa), thread_index));
 }
 
 bool is_known_workload(std::string_view workload) {

@@ -40,9 +40,10 @@ struct unit_entry {
     kernel_family family;
     std::uint32_t width; // widest vector register its code uses, in bits
     cpu_needs needs;     // what its code executes
-    solver* (*new_soft_gaussian)(isa_kind, std::uint32_t);
+    solver* (*new_soft_gaussian)(std::uint32_t, std::uint32_t); // isa_kind number, thread
     bool (*view_solver)(solver&, solver_view&);
     double (*total_energy)(const field_grid&); // the energy pass of its soft Gaussian
+    const unit_classes* classes;               // its solvers' classes
 };
 
 struct variant_entry {
@@ -66,7 +67,8 @@ inline constexpr std::array unit_table = {
     unit_entry{variant_unit::ns,   #ns,                                                            \
                kernel_family::fam, bits,                                                           \
                (code_needs),       ns::new_soft_gaussian,                                          \
-               ns::view_solver,    ns::total_energy},
+               ns::view_solver,    ns::total_energy,                                               \
+               &ns::classes},
 #include "solver/variants/variants.def"
 };
 

@@ -14,11 +14,13 @@ line per unit namespace, its widest vector register in bits and what its code ne
    values: the energy measures, checks and source injection are scalar and never fused.
 2. In each VARIANT_OBJECT, no weak function symbol holds such an instruction: the linker keeps
    one copy of a weak function, and a wide copy would then serve baseline callers too.
-3. With --apx: APX_OBJECT (the fma-apx kernels built for APX; binutils cannot decode APX, so
-   LLVM_OBJDUMP reads it) holds APX encodings (REX2 prefix, extended registers r16-r31,
-   push2/pop2, new-data-destination and other promoted forms), stays within its unit's limits
-   otherwise, and defines no weak symbol; in BINARY, APX code appears in that object's
-   functions and nowhere else.
+3. With --apx: APX_OBJECT (the whole fma-apx unit built for APX; binutils cannot decode APX,
+   so LLVM_OBJDUMP reads it) holds APX encodings (REX2 prefix, extended registers r16-r31,
+   push2/pop2, new-data-destination and other promoted forms) in its kernels, energy
+   measures, workload checks and source injection, and in every other function but those
+   APX_OPTIONAL names (printed); stays within its unit's limits otherwise; defines nothing
+   outside its namespace and no weak symbol but the personality pointer (data). In BINARY,
+   APX code appears in that object's functions and nowhere else, and in no weak function.
 """
 import re
 import subprocess
@@ -66,6 +68,12 @@ AVX2_ONLY = {"vpermpd", "vpermq", "vperm2i128", "vinserti128", "vextracti128", "
              "vbroadcasti128", "vpmaskmovd", "vpmaskmovq", "vpsllvd", "vpsllvq", "vpsrlvd",
              "vpsrlvq", "vpsravd"}
 
+
+# clang's exact unsigned 64-bit to double conversion without AVX-512: the two halves joined to
+# magic exponents, the magic values subtracted as one packed pair (exact), then one scalar sum.
+# Not arithmetic on field values.
+U64_TO_DOUBLE = (re.compile(r"^v?(punpckldq|unpcklps)\b.*\(%rip\)"),
+                 re.compile(r"^v?subpd\b.*\(%rip\)"))
 
 APX_REG = re.compile(r"%r(1[6-9]|2[0-9]|3[01])[dwb]?\b")
 APX_MNEMONIC = re.compile(r"^(push2p?|pop2p?|ccmp|ctest|cfcmov|jmpabs)")
@@ -158,8 +166,13 @@ def check_listing(listing, where, skip=frozenset(), reader=None):
         limits["packed"] = not m or (bool(KERNEL.search(name)) and limits["fma"])
         if m and not KERNEL.search(name):
             limits["fma"] = False
+        previous = ""
         for raw, asm in body:
-            for prop in sorted(classify(raw, asm)):
+            props = classify(raw, asm)
+            if U64_TO_DOUBLE[0].match(previous) and U64_TO_DOUBLE[1].match(asm):
+                props.discard("packed")
+            previous = asm
+            for prop in sorted(props):
                 if not limits[prop]:
                     family = m.group(1) if m else "baseline code"
                     faults.append(f"{where}: {name} ({family}): {prop} instruction: {asm}")
@@ -176,7 +189,7 @@ def check_weak(listing, weak_names, where):
         if name not in weak_names:
             continue
         for raw, asm in body:
-            wide = classify(raw, asm) & {"vex", "evex", "ymm", "zmm"}
+            wide = classify(raw, asm) & {"vex", "evex", "ymm", "zmm", "apx"}
             if wide:
                 faults.append(f"{where}: weak function {name} holds {sorted(wide)[0]} code: {asm}")
                 break
@@ -192,33 +205,99 @@ def apx_functions(listing):
     return found
 
 
-def check_apx(object_listing, object_weak, binary_listing, where_object, where_binary):
-    faults = check_listing(object_listing, where_object, reader=llvm_functions)
-    names = {name for name, _ in llvm_functions(object_listing)}
-    with_apx = apx_functions(object_listing)
+# What of the fma-apx unit must be APX code: its kernels, energy measures, workload checks
+# and source injection.
+APX_REQUIRED = [r"::update_h\(", r"::update_e\(", r"::node_energy\(", r"::total_energy\(",
+                r"::standing_wave::post_step\(", r"::standing_wave::validate\(",
+                r"::soft_gaussian_base::post_step\(", r"::soft_gaussian_base::pre_step\("]
+# Functions of the unit the compiler may leave without APX encodings: too small to want an
+# extended register, a paired push and pop or a flag-free form.
+APX_OPTIONAL = {
+    "apx_code()",
+    "standing_wave::pre_step(unsigned long)",
+    "soft_gaussian_base::validate(unsigned long)",
+    "family_solver::~family_solver() [deleting]",
+}
+# The one weak symbol an object with cleanups carries: a pointer to the C++ personality
+# routine, data that is the same in every object.
+PERSONALITY = "DW.ref.__gxx_personality_v0"
+
+
+def short_name(name):
+    """A unit function's name without its namespace and ABI tags, as APX_OPTIONAL has it."""
+    name = re.sub(r"^kestrix::fma256_apx::", "", name)
+    return name.replace("(anonymous namespace)::", "").replace("[abi:cxx11]", "")
+
+
+def unit_functions(listing, mangled_listing=None):
+    """(name, body) of each function of an llvm-objdump listing of the APX unit; a deleting
+    destructor, which demangles like the others, is marked (from the mangled listing)."""
+    found = list(llvm_functions(listing))
+    if mangled_listing is not None:
+        mangled = [name for name, _ in llvm_functions(mangled_listing)]
+        if len(mangled) == len(found):
+            found = [(name + (" [deleting]" if raw.endswith("D0Ev") else ""), body)
+                     for (name, body), raw in zip(found, mangled)]
+    return found
+
+
+def check_apx(unit, binary_listing, binary_weak, where_object, where_binary):
+    """unit: dict(listing, mangled (or None), symbols: [(nm type, name)]). Returns the faults
+    and the unit's functions without APX code."""
+    listing = unit["listing"]
+    faults = check_listing(listing, where_object, reader=llvm_functions)
+    functions_ = unit_functions(listing, unit.get("mangled"))
+    names = {name for name, _ in llvm_functions(listing)}
+    with_apx = apx_functions(listing)
     if not with_apx:
         faults.append(f"{where_object}: no APX instruction in the APX unit")
-    for name in sorted(object_weak):
-        faults.append(f"{where_object}: weak symbol {name} in the APX unit")
+    for pattern in APX_REQUIRED:
+        matched = [name for name, _ in functions_ if re.search(pattern, "::" + short_name(name))]
+        if not matched:
+            faults.append(f"{where_object}: no function matches {pattern} in the APX unit")
+    without = []
+    for name, body in functions_:
+        if any("apx" in classify(raw, asm) for raw, asm in body):
+            continue
+        without.append(short_name(name))
+        if any(re.search(p, "::" + short_name(name)) for p in APX_REQUIRED):
+            faults.append(f"{where_object}: {name} holds no APX instruction")
+        elif short_name(name) not in APX_OPTIONAL:
+            faults.append(f"{where_object}: {name} holds no APX instruction and is not "
+                          "among the functions allowed without")
+    for kind, name in unit["symbols"]:
+        if kind in ("W", "V", "u", "w", "v") and name != PERSONALITY:
+            faults.append(f"{where_object}: weak symbol {name} in the APX unit")
+        elif not name.startswith(".") and "fma256_apx::" not in name and name != PERSONALITY \
+                and not name.startswith("GCC_except_table"):
+            faults.append(f"{where_object}: {name} defined in the APX unit, outside its "
+                          "namespace")
     in_binary = apx_functions(binary_listing)
     for name in sorted(in_binary - names):
         faults.append(f"{where_binary}: APX code outside the APX unit: {name}")
+    for name in sorted(in_binary & binary_weak):
+        faults.append(f"{where_binary}: weak function {name} holds APX code")
     if not with_apx & in_binary:
         faults.append(f"{where_binary}: the APX unit's code is not in the binary")
-    return faults
+    return faults, sorted(without)
 
 
 def run(tool, *args):
     return subprocess.run([tool, *args], check=True, capture_output=True, text=True).stdout
 
 
-def weak_symbols(nm, obj):
-    weak = set()
+def defined_symbols(nm, obj):
+    """(nm type, demangled name) of every symbol the file defines."""
+    found = []
     for line in run(nm, "-C", "--defined-only", obj).splitlines():
         fields = line.split(" ", 2)
-        if len(fields) == 3 and fields[1] in ("W", "V", "u"):
-            weak.add(fields[2])
-    return weak
+        if len(fields) == 3:
+            found.append((fields[1], fields[2]))
+    return found
+
+
+def weak_symbols(nm, obj):
+    return {name for kind, name in defined_symbols(nm, obj) if kind in ("W", "V", "u")}
 
 
 def main(argv):
@@ -255,8 +334,14 @@ def main(argv):
         weak = weak_symbols(nm, obj)
         faults += check_weak(run(objdump, "-d", "-C", "--insn-width=16", obj), weak, obj)
     if apx:
-        faults += check_apx(apx_listing, weak_symbols(nm, apx_object),
-                            run(llvm_objdump, "-d", "-C", binary), apx_object, binary)
+        unit = dict(listing=apx_listing, mangled=run(llvm_objdump, "-d", apx_object),
+                    symbols=defined_symbols(nm, apx_object))
+        apx_faults, without = check_apx(unit, run(llvm_objdump, "-d", "-C", binary),
+                                        weak_symbols(nm, binary), apx_object, binary)
+        faults += apx_faults
+        total = len(unit_functions(apx_listing))
+        print(f"APX unit: {total - len(without)} of {total} functions hold APX code; without: "
+              + ("; ".join(without) if without else "none"))
     for f in faults:
         print(f)
     print(f"{len(faults)} fault(s)")
@@ -331,25 +416,67 @@ def self_test():
     rex2 = ("d5 19 01 c8", "addq\t%r9, %r16")
     push2 = ("62 f4 64 18 ff f6", "push2p\t%r14, %rbx")
     llvm_fma = ("c4 e2 f5 a8 c2", "vfmadd213pd\t%ymm2, %ymm1, %ymm0")
-    kernel = "kestrix::fma256_apx::update_h(kestrix::field_grid&)"
-    energy = "kestrix::fma256_apx::total_energy(kestrix::field_grid const&)"
-    apx_unit = llvm_listing((kernel, [ndd, llvm_fma]), (energy, [rex2, push2]))
+    ns = "kestrix::fma256_apx::"
+    kernel = ns + "update_h(kestrix::field_grid&)"
+    energy = ns + "total_energy(kestrix::field_grid const&)"
+    injection = ns + "(anonymous namespace)::soft_gaussian_base::pre_step[abi:cxx11](unsigned long)"
+    step = ns + "family_solver::step[abi:cxx11]()"
+    small = (ns + "apx_code()", [("b8 01 00 00 00", "movl\t$0x1, %eax")])
+    plain = ("48 01 c8", "addq\t%rcx, %rax")
+    to_double = [("c5 f9 62 05 00 00 00 00", "vpunpckldq\t(%rip), %xmm0, %xmm0"),
+                 ("c5 f9 5c 05 00 00 00 00", "vsubpd\t(%rip), %xmm0, %xmm0")]
+    # A unit that passes: every required function with APX code, one small one without.
+    good = [(kernel, [ndd, llvm_fma]), (ns + "update_e(kestrix::field_grid&)", [ndd, llvm_fma]),
+            (ns + "node_energy(kestrix::field_grid const&, unsigned long, unsigned long, "
+             "unsigned long)", [rex2]), (energy, [rex2, push2]),
+            (ns + "standing_wave::post_step[abi:cxx11](unsigned long)", [rex2]),
+            (ns + "standing_wave::validate[abi:cxx11](unsigned long)", [push2]),
+            (ns + "(anonymous namespace)::soft_gaussian_base::post_step[abi:cxx11](unsigned long)",
+             [rex2]), (injection, [rex2] + to_double), (step, [push2]), small]
+
+    def unit(functions_, symbols=(), mangled=None):
+        return dict(listing=llvm_listing(*functions_), symbols=list(symbols),
+                    mangled=None if mangled is None else llvm_listing(*mangled))
+
+    def but(name, body):  # the good unit with one function replaced, or dropped (None)
+        return [(n, body if n == name else b) for n, b in good if n != name or body is not None]
+
+    good_binary = llvm_listing(*good)
+    dtor = ns + "family_solver::~family_solver()"
+    mangled_dtors = [("_ZN7kestrix10fma256_apx13family_solverD2Ev", []),
+                     ("_ZN7kestrix10fma256_apx13family_solverD0Ev", [])]
     apx_cases = [
-        (apx_unit, set(), apx_unit, 0),
-        (apx_unit, {"std::string::_M_create()"}, apx_unit, 1),
-        (llvm_listing((kernel, [llvm_fma])), set(), llvm_listing((kernel, [llvm_fma])), 2),
-        (apx_unit, set(), apx_unit + llvm_listing(("kestrix::run()", [rex2])), 1),
-        (apx_unit, set(), llvm_listing((kernel, [llvm_fma])), 1),
-        (llvm_listing((kernel, [ndd, ("62 f1 fd 48 10 06", "vmovupd\t(%rsi), %zmm0")])), set(),
-         None, 1),
-        (llvm_listing((energy, [rex2, llvm_fma])), set(), None, 1),
+        (unit(good, [("T", kernel), ("V", "DW.ref.__gxx_personality_v0"),
+                     ("r", ".LCPI0_0"), ("V", "typeinfo for " + ns + "standing_wave")]),
+         good_binary, set(), 1),  # a weak typeinfo
+        (unit(good), good_binary, set(), 0),
+        (unit(good, [("W", "std::string::_M_create()")]), good_binary, set(), 1),
+        (unit(good, [("T", "std::vector<double>::~vector()")]), good_binary, set(), 1),
+        (unit(but(energy, [plain])), good_binary, set(), 1),
+        (unit(but(small[0], [plain, push2])), good_binary, set(), 0),
+        (unit(good + [(ns + "new_standing_wave(unsigned int)", [plain])]), good_binary, set(), 1),
+        (unit(but(ns + "update_e(kestrix::field_grid&)", None)),
+         llvm_listing(*but(ns + "update_e(kestrix::field_grid&)", None)), set(), 1),
+        (unit(good), good_binary + llvm_listing(("kestrix::run()", [rex2])), set(), 1),
+        (unit(good), llvm_listing(small), set(), 1),
+        (unit(good), good_binary, {kernel}, 1),
+        (unit(but(kernel, [ndd, ("62 f1 fd 48 10 06", "vmovupd\t(%rsi), %zmm0")])), good_binary,
+         set(), 1),
+        (unit(but(energy, [rex2, llvm_fma])), good_binary, set(), 1),
+        (unit(but(injection, [rex2, to_double[1]])), good_binary, set(), 1),
+        (unit(but(step, [push2, ("c5 fd 58 c1", "vaddpd\t%ymm1, %ymm0, %ymm0")])), good_binary,
+         set(), 1),
+        (unit(good + [(dtor, [push2]), (dtor, [plain])], mangled=good + mangled_dtors),
+         good_binary, set(), 0),
+        (unit(good + [(dtor, [plain]), (dtor, [push2])], mangled=good + mangled_dtors),
+         good_binary, set(), 1),
     ]
-    for obj, weak, binary, want in apx_cases:
-        binary = obj if binary is None else binary
-        got = len(check_apx(obj, weak, binary, "object", "binary"))
+    for index, (obj, binary, binary_weak, want) in enumerate(apx_cases):
+        faults = check_apx(obj, binary, binary_weak, "object", "binary")[0]
+        got = len(faults)
         if got != want:
             failed += 1
-            print(f"self-test: APX check wants {want} fault(s), got {got}:\n{obj}\n{binary}")
+            print(f"self-test: APX case {index} wants {want} fault(s), got {got}: {faults}")
     if check_listing(llvm_listing(("kestrix::fma256::update_h(kestrix::field_grid&)", [ndd])),
                      "case", reader=llvm_functions) == []:
         failed += 1

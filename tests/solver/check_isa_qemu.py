@@ -7,8 +7,8 @@ Every variant the emulated processor has must give a valid run; every variant it
 end cleanly (exit code 0, no signal, the variant's own message, no score), never with an
 illegal instruction. A variant whose workload class needs less than the support check tests
 (avx2's standing wave is the avx class) runs on after the support warning. --apx-build: the
-fma-apx kernels are APX code, so no emulated processor (none has APX) and no host without APX
-may run them; the stand-in runs wherever fma does, after its warning.
+fma-apx family is APX code, so no emulated processor (none has APX) and no host without APX
+may run it; the stand-in runs wherever fma does, after its warning.
 """
 import subprocess
 import sys

@@ -64,6 +64,10 @@ inline std::optional<std::string> why_not_runnable(std::string_view isa, workloa
     return check_variant_runnable_for(*parse_isa_name(isa), workload, f);
 }
 
+inline bool runnable(std::string_view isa, workload_kind workload) {
+    return !why_not_runnable(isa, workload);
+}
+
 // Skips the calling test when this processor cannot execute the variant's code (either
 // workload's).
 #define KX_SKIP_UNLESS_RUNNABLE(isa)                                                               \

@@ -1,11 +1,13 @@
 #pragma once
-// What baseline code may reach in each variant unit: plain functions only (the two kernels,
-// the energy measures, one constructor per workload and a read-only view for tests and
-// benchmarks), declared here from the variant table. Everything is defined in the unit's own
-// compilation, in its own namespace.
+// What baseline code may reach in each variant unit: plain functions (the two kernels, the
+// energy measures, one constructor per workload and a read-only view for tests and
+// benchmarks) and one constant table of its classes, declared here from the variant table.
+// Everything is defined in the unit's own compilation, in its own namespace.
 #include "platform/isa.hpp"
 
+#include <cstddef>
 #include <cstdint>
+#include <typeinfo>
 
 namespace kestrix {
 
@@ -25,6 +27,11 @@ struct solver_view {
     double h_gain = 0.0;
 };
 
+// The classes of a unit's solvers: its standing wave (null in a unit without one), then per
+// isa_kind its soft Gaussian (null where another unit builds it). Data, so that finding the
+// unit of a solver executes none of the unit's code, which this processor may lack.
+using unit_classes = const std::type_info* const[1 + isa_count];
+
 // Which unit's code builds each variant's soft Gaussian.
 enum class variant_unit : std::uint8_t {
 #define KX_UNIT(ns, family, width, needs) ns,
@@ -41,6 +48,9 @@ inline constexpr variant_unit soft_gaussian_unit_of(isa_kind isa) {
     return variant_unit::scalar_sse2;
 }
 
+// Every argument is 32 or 64 bits wide (or a pointer): the fma-apx unit is clang code called
+// from g++ code, and clang takes a narrower argument as widened by its caller, which g++ does
+// not promise.
 #define KX_FAMILY(ns)                                                                              \
     namespace ns {                                                                                 \
     bool update_h(field_grid& g);                                                                  \
@@ -51,15 +61,16 @@ inline constexpr variant_unit soft_gaussian_unit_of(isa_kind isa) {
     }
 #define KX_UNIT(ns, family, width, needs)                                                          \
     namespace ns {                                                                                 \
-    /* nullptr for an isa whose soft Gaussian another unit builds */                               \
-    solver* new_soft_gaussian(isa_kind isa, std::uint32_t thread_index);                           \
+    /* nullptr for an isa whose soft Gaussian another unit builds; isa is an isa_kind number */    \
+    solver* new_soft_gaussian(std::uint32_t isa, std::uint32_t thread_index);                      \
     bool view_solver(solver& s, solver_view& out);                                                 \
+    extern unit_classes classes;                                                                   \
     double total_energy(const field_grid& g); /* the energy pass of its soft Gaussian */           \
     }
 #include "solver/variants/variants.def"
 
 namespace fma256_apx {
-bool apx_code(); // whether the kernels linked are the APX build of their unit
+bool apx_code(); // whether the unit linked is its APX build
 } // namespace fma256_apx
 
 } // namespace kestrix
