@@ -82,8 +82,8 @@ cpu_identity decode_cpu_identity(const cpuid_snapshot& cpu) {
         id.hypervisor_present = fact<bool>::known(guest, "cpuid leaf 1 ecx bit 31");
         if (guest) {
             const cpuid_regs h = cpu.cpuid(0x40000000u, 0);
-            id.hypervisor = fact<std::string>::known(text_of({h.ebx, h.ecx, h.edx}),
-                                                     "cpuid leaf 0x40000000");
+            id.hypervisor =
+                fact<std::string>::known(text_of({h.ebx, h.ecx, h.edx}), "cpuid leaf 0x40000000");
         } else {
             id.hypervisor =
                 fact<std::string>::missing("cpuid leaf 1 ecx bit 31 is clear: no hypervisor");
@@ -98,7 +98,8 @@ cpu_identity decode_cpu_identity(const cpuid_snapshot& cpu) {
 
     const std::uint32_t max_ext = cpu.cpuid(0x80000000u, 0).eax;
     if (max_ext >= 0x80000004u) {
-        id.brand = fact<std::string>::known(trimmed(read_cpu_brand(cpu)), "cpuid leaves 0x80000002-0x80000004");
+        id.brand = fact<std::string>::known(trimmed(read_cpu_brand(cpu)),
+                                            "cpuid leaves 0x80000002-0x80000004");
     } else {
         id.brand = fact<std::string>::missing("cpuid leaf 0x80000004 is not listed");
     }

@@ -87,8 +87,8 @@ system_facts collect_system_facts(const facts_options& options) {
 
 void to_json(json& j, const system_facts& f) {
     json board = json::object();
-    each_board_field(f.board,
-                     [&](const char* name, const fact<std::string>& b) { board[name] = fact_json(b); });
+    each_board_field(
+        f.board, [&](const char* name, const fact<std::string>& b) { board[name] = fact_json(b); });
     j = json{
         {"cpu",
          {{"vendor", fact_json(f.cpu.vendor)},

@@ -66,10 +66,10 @@ void read_processor_information(machine_answers& m) {
     DWORD size = 0;
     ::GetLogicalProcessorInformationEx(RelationAll, nullptr, &size);
     std::vector<unsigned char> buffer(size);
-    if (size == 0 || !::GetLogicalProcessorInformationEx(
-                         RelationAll,
-                         reinterpret_cast<PSYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX>(buffer.data()),
-                         &size)) {
+    if (size == 0 ||
+        !::GetLogicalProcessorInformationEx(
+            RelationAll, reinterpret_cast<PSYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX>(buffer.data()),
+            &size)) {
         m.caches = decltype(m.caches)::missing(fmt::format("{} failed", where));
         m.packages = fact<std::uint32_t>::missing(fmt::format("{} failed", where));
         return;
@@ -111,12 +111,13 @@ machine_answers read_machine(const std::filesystem::path&) {
     // "~MHz" is the rated clock the firmware reports at start; Windows keeps no maximum.
     DWORD mhz = 0;
     DWORD mhz_size = sizeof mhz;
-    m.base_mhz = ::RegGetValueW(HKEY_LOCAL_MACHINE, processor_key, L"~MHz", RRF_RT_REG_DWORD,
-                                nullptr, &mhz, &mhz_size) == ERROR_SUCCESS &&
-                         mhz != 0
-                     ? fact<std::uint32_t>::known(
-                           mhz, "registry HKLM\\HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0\\~MHz")
-                     : fact<std::uint32_t>::missing("could not read the registry's ~MHz");
+    m.base_mhz =
+        ::RegGetValueW(HKEY_LOCAL_MACHINE, processor_key, L"~MHz", RRF_RT_REG_DWORD, nullptr, &mhz,
+                       &mhz_size) == ERROR_SUCCESS &&
+                mhz != 0
+            ? fact<std::uint32_t>::known(
+                  mhz, "registry HKLM\\HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0\\~MHz")
+            : fact<std::uint32_t>::missing("could not read the registry's ~MHz");
     m.max_mhz = fact<std::uint32_t>::missing("Windows does not report the maximum clock");
     const char* bios = "HARDWARE\\DESCRIPTION\\System\\BIOS";
     m.board = board_facts{

@@ -59,8 +59,10 @@ std::optional<std::uint64_t> cache_size(std::string t) {
         return std::nullopt;
     }
     const std::string_view unit(end, static_cast<std::size_t>(t.data() + t.size() - end));
-    const std::uint64_t scale = unit.empty() ? 1 : unit == "K" ? 1024 : unit == "M" ? 1024 * 1024
-                                                                                    : 0;
+    const std::uint64_t scale = unit.empty()  ? 1
+                                : unit == "K" ? 1024
+                                : unit == "M" ? 1024 * 1024
+                                              : 0;
     if (scale == 0) {
         return std::nullopt;
     }
@@ -107,7 +109,7 @@ fact<std::string> microcode(const fs::path& root) {
             const auto colon = line.find(':');
             if (colon != std::string::npos) {
                 return fact<std::string>::known(trim(line.substr(colon + 1)),
-                                                 "/proc/cpuinfo microcode");
+                                                "/proc/cpuinfo microcode");
             }
         }
     }
@@ -180,17 +182,17 @@ machine_answers read_sysfs_machine(const fs::path& root) {
         m.caches = decltype(m.caches)::missing("no processor in /sys/devices/system/cpu");
         m.packages = fact<std::uint32_t>::missing("no processor in /sys/devices/system/cpu");
     } else {
-        m.caches = caches.empty()
-                       ? decltype(m.caches)::missing("no readable cache/index* " + of)
-                       : decltype(m.caches)::known(
-                             group_caches(caches),
-                             "/sys/devices/system/cpu/cpu*/cache/index* " + of);
-        m.packages = packages.empty()
-                         ? fact<std::uint32_t>::missing("no readable topology/physical_package_id " +
-                                                        of)
-                         : fact<std::uint32_t>::known(
-                               static_cast<std::uint32_t>(packages.size()),
-                               "/sys/devices/system/cpu/cpu*/topology/physical_package_id " + of);
+        m.caches =
+            caches.empty()
+                ? decltype(m.caches)::missing("no readable cache/index* " + of)
+                : decltype(m.caches)::known(group_caches(caches),
+                                            "/sys/devices/system/cpu/cpu*/cache/index* " + of);
+        m.packages =
+            packages.empty()
+                ? fact<std::uint32_t>::missing("no readable topology/physical_package_id " + of)
+                : fact<std::uint32_t>::known(
+                      static_cast<std::uint32_t>(packages.size()),
+                      "/sys/devices/system/cpu/cpu*/topology/physical_package_id " + of);
     }
     m.max_mhz = max_khz ? fact<std::uint32_t>::known(
                               static_cast<std::uint32_t>(max_khz / 1000),
