@@ -1,5 +1,6 @@
 #include "stress/field_hash.hpp"
 
+#include "platform/cpu.hpp"
 #include "solver/field.hpp"
 
 #include <cmath>
@@ -11,9 +12,36 @@
 
 namespace kestrix::stress {
 
+namespace avx2_code {
+std::uint64_t hash_two(const void* a, std::size_t a_size, const void* b, std::size_t b_size);
+}
+
+namespace {
+
+std::uint64_t hash_two(const void* a, std::size_t a_size, const void* b, std::size_t b_size) {
+    const XXH64_hash_t first = XXH3_64bits(a, a_size);
+    return XXH3_64bits_withSeed(b, b_size, first);
+}
+
+bool avx2_usable() {
+    static const bool usable = [] {
+        const cpu_features f = detect_cpu_features();
+        return f.avx2 && f.os_avx_state;
+    }();
+    return usable;
+}
+
+} // namespace
+
 std::uint64_t hash_fields(const field_grid& g) {
-    const std::uint64_t e = XXH3_64bits(g.e.cells, g.e.count * sizeof(field_cell));
-    return XXH3_64bits_withSeed(g.h.cells, g.h.count * sizeof(field_cell), e);
+    return hash_fields(g, avx2_usable());
+}
+
+std::uint64_t hash_fields(const field_grid& g, bool avx2) {
+    const std::size_t e = g.e.count * sizeof(field_cell);
+    const std::size_t h = g.h.count * sizeof(field_cell);
+    return avx2 ? avx2_code::hash_two(g.e.cells, e, g.h.cells, h)
+                : hash_two(g.e.cells, e, g.h.cells, h);
 }
 
 bool flip_bit(field_grid& g, unsigned bit) {

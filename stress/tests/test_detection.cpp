@@ -2,12 +2,16 @@
 // in both modes, for a scalar and a fused family, both workloads, 2, 3 and 4 workers; a clean
 // run reports nothing.
 #include "stress/engine.hpp"
+#include "stress/field_hash.hpp"
 
 #include "platform/cpu.hpp"
+#include "solver/field.hpp"
 
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
+
+#include <cmath>
 
 namespace kestrix::stress {
 namespace {
@@ -57,6 +61,33 @@ stress_settings base(stress_mode mode, workload_kind w, isa_kind isa, std::uint3
     s.slice_steps = 12;
     s.max_slices = mode == stress_mode::all ? 1 : workers;
     return s;
+}
+
+// Both loops of the hash give one value, and every byte of both fields counts.
+TEST(StressHash, BothLoopsAgreeAndEveryCellCounts) {
+    field_grid g = build_field_grid(field_params{false, 64, 0.01});
+    ASSERT_NE(g.e.cells, nullptr);
+    for (std::uint64_t i = 0; i < g.e.count; ++i) {
+        g.e.cells[i] = field_cell{double(i), -double(i), 0.5, 0.0};
+        g.h.cells[i] = field_cell{0.25, double(i % 7), 1.0 / double(i + 1), 0.0};
+    }
+    const cpu_features f = detect_cpu_features();
+    const bool avx2 = f.avx2 && f.os_avx_state;
+    const std::uint64_t before = hash_fields(g, false);
+    EXPECT_EQ(hash_fields(g), before);
+    if (avx2) {
+        EXPECT_EQ(hash_fields(g, true), before);
+    }
+    // The last lane of the last cell of H, then the first of E.
+    for (double* v : {&g.h.cells[g.h.count - 1].w, &g.e.cells[0].x}) {
+        const double keep = *v;
+        *v = std::nextafter(keep, 1e300);
+        EXPECT_NE(hash_fields(g, false), before);
+        if (avx2) {
+            EXPECT_NE(hash_fields(g, true), before);
+        }
+        *v = keep;
+    }
 }
 
 TEST(StressDetection, OneFlippedBitIsFoundAtTheNextCheckpointAndTheCoreNamed) {
