@@ -431,8 +431,8 @@ private:
             return;
         }
         if (auto err = sv->init_fields()) {
-            setup_failed(fmt::format("could not initialise the fields on cpu {}: {}", cpu,
-                                     one_line(*err)));
+            setup_failed(
+                fmt::format("could not initialise the fields on cpu {}: {}", cpu, one_line(*err)));
             return;
         }
         field_grid* grid = view_solver(*sv).grid;
@@ -452,10 +452,13 @@ private:
                 err = sv->post_step(steps);
             }
             if (err) {
-                const error_kind k = !stepped ? error_kind::solver
+                const error_kind k = !stepped   ? error_kind::solver
                                      : standing ? error_kind::node_check
                                                 : error_kind::energy_ratio;
-                record({.kind = k, .cpus = {cpu}, .variant = variant, .step = steps + 1,
+                record({.kind = k,
+                        .cpus = {cpu},
+                        .variant = variant,
+                        .step = steps + 1,
                         .message = fmt::format("cpu {}: {}", cpu, one_line(*err))},
                        true);
                 failed = true;
@@ -473,11 +476,13 @@ private:
             const std::uint64_t h = hash_fields(*grid);
             if (standing && h != initial) {
                 board.exclude(cpu);
-                record({.kind = error_kind::hash_mismatch, .cpus = {cpu}, .variant = variant,
+                record({.kind = error_kind::hash_mismatch,
+                        .cpus = {cpu},
+                        .variant = variant,
                         .step = steps,
                         .message = fmt::format(
-                            "cpu {}: the standing wave's fields changed by step {} ({}, N={})",
-                            cpu, steps, isa_names[static_cast<std::size_t>(variant)], s_.size)},
+                            "cpu {}: the standing wave's fields changed by step {} ({}, N={})", cpu,
+                            steps, isa_names[static_cast<std::size_t>(variant)], s_.size)},
                        true);
                 failed = true;
                 break;
@@ -489,8 +494,11 @@ private:
         }
         if (!failed && standing && !board.excluded(cpu)) {
             if (auto err = sv->validate(steps)) {
-                record({.kind = error_kind::energy_ratio, .cpus = {cpu}, .variant = variant,
-                        .step = steps, .message = fmt::format("cpu {}: {}", cpu, one_line(*err))},
+                record({.kind = error_kind::energy_ratio,
+                        .cpus = {cpu},
+                        .variant = variant,
+                        .step = steps,
+                        .message = fmt::format("cpu {}: {}", cpu, one_line(*err))},
                        true);
             }
         }
@@ -515,7 +523,9 @@ private:
                 if (ledger_) {
                     ledger_->mark_failed(cpu);
                 }
-                record({.kind = error_kind::hash_mismatch, .cpus = {cpu}, .variant = variant,
+                record({.kind = error_kind::hash_mismatch,
+                        .cpus = {cpu},
+                        .variant = variant,
                         .step = st.step,
                         .message = fmt::format(
                             "cpu {}: fields differ from those of the majority of {} cores at "
@@ -524,8 +534,10 @@ private:
                        true);
             }
             if (!st.v.disagreeing.empty()) {
-                record({.kind = error_kind::disagreement, .cpus = st.v.disagreeing,
-                        .variant = variant, .step = st.step,
+                record({.kind = error_kind::disagreement,
+                        .cpus = st.v.disagreeing,
+                        .variant = variant,
+                        .step = st.step,
                         .message = fmt::format("{} disagree at step {} ({}, {}, N={}) with no "
                                                "majority among {} cores",
                                                cpu_list_text(st.v.disagreeing), st.step, workload,

@@ -21,10 +21,10 @@ enum class stress_mode : std::uint8_t { all, cycle };
 // One bit of one worker's field flipped after a step, before that step's checkpoint. Only
 // tests set it: it proves that the checks see a single wrong bit.
 struct fault_injection {
-    std::uint32_t cpu = 0;    // the worker, by its processor number
-    std::uint32_t slice = 0;  // the slice it happens in
-    std::uint64_t step = 1;   // steps done when it flips (1 = after the first step)
-    unsigned bit = 51;        // of the double, 0 = lowest mantissa bit
+    std::uint32_t cpu = 0;   // the worker, by its processor number
+    std::uint32_t slice = 0; // the slice it happens in
+    std::uint64_t step = 1;  // steps done when it flips (1 = after the first step)
+    unsigned bit = 51;       // of the double, 0 = lowest mantissa bit
 };
 
 struct stress_settings {
@@ -48,8 +48,13 @@ struct stress_settings {
 // The system's number of a processor (Linux: the CPU number; Windows: group * 64 + number).
 std::uint32_t processor_number(const logical& l);
 
-enum class error_kind : std::uint8_t { hash_mismatch, disagreement, node_check, energy_ratio,
-                                       solver };
+enum class error_kind : std::uint8_t {
+    hash_mismatch,
+    disagreement,
+    node_check,
+    energy_ratio,
+    solver
+};
 const char* error_kind_name(error_kind k);
 
 struct error_event {

@@ -104,8 +104,7 @@ std::optional<std::vector<std::uint32_t>> parse_cpu_list(std::string_view text) 
         const auto last =
             dash == std::string_view::npos ? first : parse_number(part.substr(dash + 1));
         // Processor numbers fit 32 bits; a range of more than 2^16 is a typing error.
-        if (!first || !last || *first > *last || *last > 0xFFFFFFFFULL ||
-            *last - *first > 65536) {
+        if (!first || !last || *first > *last || *last > 0xFFFFFFFFULL || *last - *first > 65536) {
             return std::nullopt;
         }
         for (std::uint64_t c = *first; c <= *last; ++c) {
@@ -132,7 +131,8 @@ parsed_options parse_options(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> value;
-        if (const std::size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+        if (const std::size_t eq = name.find('=');
+            name.rfind("--", 0) == 0 && eq != std::string::npos) {
             value = name.substr(eq + 1);
             name = name.substr(0, eq);
         }

@@ -136,8 +136,8 @@ std::vector<std::string> core_table(const std::vector<core_report>& cores) {
 }
 
 std::string status_text(const stress_progress& p, stress_mode mode, double duration_s) {
-    const std::string left = duration_s > 0.0 ? clock_text(duration_s - p.elapsed_s)
-                                              : std::string("until interrupted");
+    const std::string left =
+        duration_s > 0.0 ? clock_text(duration_s - p.elapsed_s) : std::string("until interrupted");
     std::string cpus;
     for (std::uint32_t c : p.cpus) {
         if (!cpus.empty()) {
@@ -216,10 +216,10 @@ private:
         const std::uint64_t workers = o_.mode == stress_mode::all ? s_.processors.size() : 1;
         const std::uint64_t available = available_physical_memory();
         if (available != 0 && per_worker * workers > available) {
-            return usage_error(fmt::format(
-                "not enough memory: {} worker{} at N = {} need {}, {} available", workers,
-                workers == 1 ? "" : "s", o_.size, format_bytes_times(workers, per_worker),
-                format_bytes(available)));
+            return usage_error(
+                fmt::format("not enough memory: {} worker{} at N = {} need {}, {} available",
+                            workers, workers == 1 ? "" : "s", o_.size,
+                            format_bytes_times(workers, per_worker), format_bytes(available)));
         }
         const calibration c = calibrate(o_.workload, o_.size, s_.variants);
         if (c.error) {
@@ -237,17 +237,17 @@ private:
         r.updated_utc = utc_now();
         r.host = host_name();
         r.state = "running";
-        r.settings = record_settings{
-            .mode = o_.mode == stress_mode::all ? "all" : "cycle",
-            .cpus = {},
-            .smt = o_.smt,
-            .variants = {},
-            .workload = workload_text(o_.workload),
-            .size = o_.size,
-            .slice_s = static_cast<double>(s_.slice.count()) / 1000.0,
-            .duration_s = static_cast<double>(s_.duration.count()) / 1000.0,
-            .keep_going = o_.keep_going,
-            .check_every = s_.check_every};
+        r.settings =
+            record_settings{.mode = o_.mode == stress_mode::all ? "all" : "cycle",
+                            .cpus = {},
+                            .smt = o_.smt,
+                            .variants = {},
+                            .workload = workload_text(o_.workload),
+                            .size = o_.size,
+                            .slice_s = static_cast<double>(s_.slice.count()) / 1000.0,
+                            .duration_s = static_cast<double>(s_.duration.count()) / 1000.0,
+                            .keep_going = o_.keep_going,
+                            .check_every = s_.check_every};
         for (const logical& l : s_.processors) {
             r.settings.cpus.push_back(processor_number(l));
         }
@@ -381,9 +381,9 @@ private:
         if (!out.errors.empty()) {
             rc = 1;
             state = o_.keep_going ? "finished with errors" : "stopped at error";
-            write_line(stream::out, fmt::format("FAILED: {} error{} in {} checkpoints",
-                                                out.errors.size(),
-                                                out.errors.size() == 1 ? "" : "s", checkpoints));
+            write_line(stream::out,
+                       fmt::format("FAILED: {} error{} in {} checkpoints", out.errors.size(),
+                                   out.errors.size() == 1 ? "" : "s", checkpoints));
         } else {
             write_line(stream::out, fmt::format("passed: no error in {} checkpoints", checkpoints));
         }

@@ -25,15 +25,20 @@ std::string isa_text(isa_kind isa) {
 } // namespace
 
 void to_json(json& j, const record_settings& s) {
-    j = json{{"stress_mode", s.mode},         {"cpus", s.cpus},
-             {"smt", s.smt},                  {"variants", s.variants},
-             {"workload", s.workload},        {"size", s.size},
-             {"slice_s", s.slice_s},          {"duration_s", s.duration_s},
-             {"keep_going", s.keep_going},    {"check_every", s.check_every}};
+    j = json{{"stress_mode", s.mode},
+             {"cpus", s.cpus},
+             {"smt", s.smt},
+             {"variants", s.variants},
+             {"workload", s.workload},
+             {"size", s.size},
+             {"slice_s", s.slice_s},
+             {"duration_s", s.duration_s},
+             {"keep_going", s.keep_going},
+             {"check_every", s.check_every}};
 }
 
 void to_json(json& j, const record_error& e) {
-    j = json{{"time_s", e.time_s}, {"kind", e.kind},  {"cpus", e.cpus},
+    j = json{{"time_s", e.time_s},   {"kind", e.kind}, {"cpus", e.cpus},
              {"variant", e.variant}, {"step", e.step}, {"message", e.message}};
 }
 
@@ -49,24 +54,24 @@ void to_json(json& j, const record_core& c) {
 }
 
 void to_json(json& j, const stress_record& r) {
-    j = json{{"schema_version", 2},
-             {"mode", "stress"},
-             {"program", "kestrix-stress"},
-             {"version", r.version},
-             {"started_utc", r.started_utc},
-             {"ended_utc", optional_json(r.ended_utc)},
-             {"updated_utc", r.updated_utc},
-             {"host", r.host.empty() ? json(nullptr) : json(r.host)},
-             {"state", r.state},
-             {"settings", r.settings},
-             {"cores", r.cores},
-             {"errors", r.errors},
-             {"checkpoints", r.checkpoints},
-             {"machine_checks",
-              {{"edac_corrected", optional_json(r.machine_checks.edac_corrected)},
-               {"machine_check_exceptions",
-                optional_json(r.machine_checks.machine_check_exceptions)}}},
-             {"exit_code", optional_json(r.exit_code)}};
+    j = json{
+        {"schema_version", 2},
+        {"mode", "stress"},
+        {"program", "kestrix-stress"},
+        {"version", r.version},
+        {"started_utc", r.started_utc},
+        {"ended_utc", optional_json(r.ended_utc)},
+        {"updated_utc", r.updated_utc},
+        {"host", r.host.empty() ? json(nullptr) : json(r.host)},
+        {"state", r.state},
+        {"settings", r.settings},
+        {"cores", r.cores},
+        {"errors", r.errors},
+        {"checkpoints", r.checkpoints},
+        {"machine_checks",
+         {{"edac_corrected", optional_json(r.machine_checks.edac_corrected)},
+          {"machine_check_exceptions", optional_json(r.machine_checks.machine_check_exceptions)}}},
+        {"exit_code", optional_json(r.exit_code)}};
 }
 
 record_error to_record(const error_event& e) {

@@ -13,9 +13,8 @@ verdict judge(const std::vector<hash_entry>& entries) {
     std::uint64_t best = entries.front().hash;
     std::size_t best_count = 0;
     for (const hash_entry& e : entries) {
-        const auto count = static_cast<std::size_t>(
-            std::count_if(entries.begin(), entries.end(),
-                          [&](const hash_entry& o) { return o.hash == e.hash; }));
+        const auto count = static_cast<std::size_t>(std::count_if(
+            entries.begin(), entries.end(), [&](const hash_entry& o) { return o.hash == e.hash; }));
         if (count > best_count) {
             best = e.hash;
             best_count = count;

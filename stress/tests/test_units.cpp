@@ -20,10 +20,20 @@ TEST(StressOptions, DurationsAndProcessorLists) {
         std::optional<std::chrono::milliseconds> want;
     };
     const duration_case durations[] = {
-        {"0", 0ms},         {"90", 90s},          {"90s", 90s},      {"10m", 10min},
-        {"6h", 6h},         {"1h30m", 90min},     {"2d", 48h},       {"", std::nullopt},
-        {"m", std::nullopt}, {"10x", std::nullopt}, {"-5", std::nullopt}, {"5m3", std::nullopt},
-        {"99999999999999999999", std::nullopt}, {"1000000000h", std::nullopt},
+        {"0", 0ms},
+        {"90", 90s},
+        {"90s", 90s},
+        {"10m", 10min},
+        {"6h", 6h},
+        {"1h30m", 90min},
+        {"2d", 48h},
+        {"", std::nullopt},
+        {"m", std::nullopt},
+        {"10x", std::nullopt},
+        {"-5", std::nullopt},
+        {"5m3", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+        {"1000000000h", std::nullopt},
     };
     for (const auto& c : durations) {
         EXPECT_EQ(parse_duration(c.text), c.want) << c.text;
@@ -50,10 +60,10 @@ TEST(StressOptions, DurationsAndProcessorLists) {
 }
 
 TEST(StressOptions, EveryOptionAndTheBadOnes) {
-    const parsed_options good = parse_options(
-        {"--mode", "cycle", "--cores=0-1", "--smt", "--isa", "sse2,avx2,sse2", "--slice", "30s",
-         "--for", "0", "--keep-going", "--workload", "standing_wave", "--size", "128", "--out",
-         "r.json"});
+    const parsed_options good =
+        parse_options({"--mode", "cycle", "--cores=0-1", "--smt", "--isa", "sse2,avx2,sse2",
+                       "--slice", "30s", "--for", "0", "--keep-going", "--workload",
+                       "standing_wave", "--size", "128", "--out", "r.json"});
     ASSERT_FALSE(good.error) << *good.error;
     const stress_options& o = good.options;
     EXPECT_EQ(o.mode, stress_mode::cycle);
@@ -75,9 +85,18 @@ TEST(StressOptions, EveryOptionAndTheBadOnes) {
     EXPECT_EQ(defaults.options.workload, workload_kind::soft_gaussian);
 
     const std::vector<std::vector<std::string>> bad = {
-        {"--mode", "some"}, {"--mode"},          {"--cores", "x"},  {"--isa", "sse5"},
-        {"--slice", "0"},   {"--for", "soon"},   {"--size", "65"},  {"--workload", "wave"},
-        {"--out", ""},      {"--smt=yes"},       {"--frobnicate"},  {"stray"},
+        {"--mode", "some"},
+        {"--mode"},
+        {"--cores", "x"},
+        {"--isa", "sse5"},
+        {"--slice", "0"},
+        {"--for", "soon"},
+        {"--size", "65"},
+        {"--workload", "wave"},
+        {"--out", ""},
+        {"--smt=yes"},
+        {"--frobnicate"},
+        {"stray"},
         {""},
     };
     for (const auto& args : bad) {
@@ -136,8 +155,12 @@ TEST(StressRecord, SchemaVersionTwoWrittenWhole) {
     bad.seconds = 2.5;
     bad.checkpoints = 3;
     bad.errors = 1;
-    bad.first_error = error_event{.time_s = 2.0, .kind = error_kind::hash_mismatch, .cpus = {1},
-                                  .variant = isa_kind::sse2, .step = 8, .message = "cpu 1: x"};
+    bad.first_error = error_event{.time_s = 2.0,
+                                  .kind = error_kind::hash_mismatch,
+                                  .cpus = {1},
+                                  .variant = isa_kind::sse2,
+                                  .step = 8,
+                                  .message = "cpu 1: x"};
     r.cores = to_record({core_report{}, bad});
     r.exit_code = 1;
     ASSERT_EQ(write_record(path, r), "");
@@ -193,15 +216,18 @@ TEST(StressTable, OneRowPerCoreWithTheFirstError) {
     core_report bad = ok;
     bad.cpu = 12;
     bad.errors = 2;
-    bad.first_error = error_event{.time_s = 75, .kind = error_kind::disagreement, .cpus = {0, 12},
-                                  .variant = isa_kind::sse2, .step = 8, .message = "m"};
+    bad.first_error = error_event{.time_s = 75,
+                                  .kind = error_kind::disagreement,
+                                  .cpus = {0, 12},
+                                  .variant = isa_kind::sse2,
+                                  .step = 8,
+                                  .message = "m"};
     const auto rows = core_table({ok, bad});
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0], "  cpu  variants                    time  checkpoints  errors  first error");
     EXPECT_EQ(rows[1], "    0  sse2,avx2                0:01:01         1234       0  -");
-    EXPECT_EQ(rows[2],
-              "   12  sse2,avx2                0:01:01         1234       2  at 0:01:15, "
-              "disagreement: m");
+    EXPECT_EQ(rows[2], "   12  sse2,avx2                0:01:01         1234       2  at 0:01:15, "
+                       "disagreement: m");
 }
 
 } // namespace
