@@ -16,6 +16,7 @@
 #include <atomic>
 #include <exception>
 #include <map>
+#include <mutex>
 
 #include <fmt/format.h>
 
@@ -36,13 +37,22 @@ std::string join_isas(const std::vector<isa_kind>& v, std::string_view sep) {
     return text;
 }
 
+// 0-3,8,10-11
 std::string join_numbers(const std::vector<std::uint32_t>& v) {
     std::string text;
-    for (std::uint32_t n : v) {
+    for (std::size_t i = 0; i < v.size();) {
+        std::size_t j = i;
+        while (j + 1 < v.size() && v[j + 1] == v[j] + 1) {
+            ++j;
+        }
         if (!text.empty()) {
             text += ',';
         }
-        text += std::to_string(n);
+        text += std::to_string(v[i]);
+        if (j > i) {
+            text += (j == i + 1 ? ',' : '-') + std::to_string(v[j]);
+        }
+        i = j + 1;
     }
     return text;
 }
@@ -137,15 +147,9 @@ std::vector<std::string> core_table(const std::vector<core_report>& cores) {
 
 std::string status_text(const stress_progress& p, stress_mode mode, double duration_s) {
     const std::string left =
-        duration_s > 0.0 ? clock_text(duration_s - p.elapsed_s) : std::string("until interrupted");
-    std::string cpus;
-    for (std::uint32_t c : p.cpus) {
-        if (!cpus.empty()) {
-            cpus += ',';
-        }
-        cpus += std::to_string(c);
-    }
-    return fmt::format("{} elapsed, {} left, {} mode, cpu {}, {}, {} checkpoints passed, {} "
+        duration_s > 0.0 ? clock_text(duration_s - p.elapsed_s) + " left" : "until interrupted";
+    const std::string cpus = join_numbers(p.cpus);
+    return fmt::format("{} elapsed, {}, {} mode, cpu {}, {}, {} checkpoints passed, {} "
                        "error{}",
                        clock_text(p.elapsed_s), left, mode == stress_mode::all ? "all" : "cycle",
                        cpus, isa_names[static_cast<std::size_t>(p.variant)], p.checkpoints,
@@ -320,12 +324,20 @@ private:
         double last_line = 0.0;
         double last_save = 0.0;
         bool status_open = false;
+        bool save_failed = false;
         std::atomic<bool> error_pending{false};
         stress_environment env;
         env.pin = [](const logical& l) { os::pin_current_thread(l.group, l.os % 64); };
         env.interrupted = [] { return interrupt_received() != 0; };
-        env.on_error = [&](const error_event&) { error_pending.store(true); };
+        std::mutex errors_mutex;
         std::vector<error_event> errors_so_far;
+        env.on_error = [&](const error_event& e) {
+            {
+                std::lock_guard lock(errors_mutex);
+                errors_so_far.push_back(e);
+            }
+            error_pending.store(true);
+        };
         env.tick = [&](const stress_progress& p, const std::vector<core_report>& cores) {
             const std::string text = status_text(p, o_.mode, duration_s);
             if (terminal) {
@@ -337,7 +349,16 @@ private:
             }
             if (error_pending.exchange(false) || p.elapsed_s - last_save >= 60.0) {
                 last_save = p.elapsed_s;
-                (void)save(cores, {}, "running", std::nullopt);
+                std::vector<error_event> errors;
+                {
+                    std::lock_guard lock(errors_mutex);
+                    errors = errors_so_far;
+                }
+                const std::string err = save(cores, errors, "running", std::nullopt);
+                if (!err.empty() && !save_failed) {
+                    write_line(stream::err, fmt::format("kestrix-stress: {}", err));
+                }
+                save_failed = !err.empty();
             }
         };
         os::install_interrupt_handlers();

@@ -230,5 +230,21 @@ TEST(StressTable, OneRowPerCoreWithTheFirstError) {
                        "disagreement: m");
 }
 
+TEST(StressTable, TheStatusLine) {
+    stress_progress p;
+    p.elapsed_s = 65;
+    p.cpus = {0, 1, 2, 3, 8, 10, 11};
+    p.variant = isa_kind::avx2;
+    p.checkpoints = 42;
+    p.errors = 1;
+    EXPECT_EQ(status_text(p, stress_mode::all, 600),
+              "0:01:05 elapsed, 0:08:55 left, all mode, cpu 0-3,8,10,11, avx2, 42 checkpoints "
+              "passed, 1 error");
+    p.errors = 0;
+    EXPECT_EQ(status_text(p, stress_mode::cycle, 0),
+              "0:01:05 elapsed, until interrupted, cycle mode, cpu 0-3,8,10,11, avx2, 42 "
+              "checkpoints passed, 0 errors");
+}
+
 } // namespace
 } // namespace kestrix::stress
