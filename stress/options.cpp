@@ -243,7 +243,8 @@ fields differ from those of the majority is named by its processor number.
                      variant this processor runs)
   --slice TIME       the next core and variant (cycle) or the next variant (all) after
                      this long (default 60s in cycle mode, 10m in all mode)
-  --for TIME         how long: 90s, 10m, 6h; 0 until interrupted (default 10m)
+  --for TIME         how long: 90s, 10m, 6h; 0 until interrupted (default: one slice
+                     of every variant, in cycle mode of every core and variant)
   --keep-going       report a failed core, leave it out of later slices and go on
                      (default: stop at the first error)
   --workload NAME    soft_gaussian (default) or standing_wave

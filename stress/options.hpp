@@ -17,7 +17,8 @@ struct stress_options {
     bool smt = false;
     std::optional<std::vector<isa_kind>> variants; // --isa
     std::optional<std::chrono::milliseconds> slice;
-    std::chrono::milliseconds duration{10 * 60 * 1000};
+    // Absent: one slice of every variant (all) or of every (core, variant) pair (cycle).
+    std::optional<std::chrono::milliseconds> duration;
     bool keep_going = false;
     workload_kind workload = workload_kind::soft_gaussian;
     std::uint64_t size = 64;

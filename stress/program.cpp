@@ -200,11 +200,13 @@ private:
         s_.workload = o_.workload;
         s_.size = o_.size;
         s_.keep_going = o_.keep_going;
-        s_.duration = o_.duration;
         s_.slice = o_.slice.value_or(o_.mode == stress_mode::cycle
                                          ? std::chrono::milliseconds(60 * 1000)
                                          : std::chrono::milliseconds(10 * 60 * 1000));
         s_.variants = o_.variants.value_or(default_variants(o_.workload));
+        const std::size_t slices =
+            s_.variants.size() * (o_.mode == stress_mode::cycle ? s_.processors.size() : 1);
+        s_.duration = o_.duration.value_or(s_.slice * static_cast<std::int64_t>(slices));
         for (isa_kind isa : s_.variants) {
             const std::string_view name = isa_names[static_cast<std::size_t>(isa)];
             if (auto why = check_isa_support(isa)) {
