@@ -164,8 +164,12 @@ TEST(StressRecord, SchemaVersionTwoWrittenWhole) {
     r.cores = to_record({core_report{}, bad});
     r.exit_code = 1;
     ASSERT_EQ(write_record(path, r), "");
-    std::ifstream in(path);
-    const nlohmann::json j = nlohmann::json::parse(in);
+    // Written twice: the second replaces the first.
+    ASSERT_EQ(write_record(path, r), "");
+    const nlohmann::json j = [&] {
+        std::ifstream in(path);
+        return nlohmann::json::parse(in);
+    }();
     EXPECT_EQ(j["schema_version"], 2);
     EXPECT_EQ(j["mode"], "stress");
     EXPECT_EQ(j["program"], "kestrix-stress");
