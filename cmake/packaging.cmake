@@ -1,12 +1,13 @@
 # Install rules, the Windows version resource and manifest, and the Debian package (CPack).
 # Included at the end of the top-level CMakeLists.txt, so that every program target exists:
-# kestrix always, kestrix-results where that folder is part of the build.
+# kestrix always, kestrix-results and kestrix-stress where their folders are part of the build.
 include(GNUInstallDirs)
 
 set(KX_PROGRAMS)
 set(KX_DESCRIPTION_kestrix "kestrix CPU benchmark (3-D FDTD solver per thread, score in MGups)")
 set(KX_DESCRIPTION_kestrix-results "kestrix results: records, comparisons and charts of kestrix runs")
-foreach(kx_program kestrix kestrix-results)
+set(KX_DESCRIPTION_kestrix-stress "kestrix stress: a stability test that names the failing core")
+foreach(kx_program kestrix kestrix-results kestrix-stress)
   if(TARGET ${kx_program})
     list(APPEND KX_PROGRAMS ${kx_program})
   endif()
