@@ -8,28 +8,47 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 unity=${KX_TEST_UNITY:-ON}
 
+# Each step's wall time, and the processor time of its programs (user + system, both cores):
+# on a machine shared with other builds the wall time varies, the processor time much less.
 step_names=()
-step_times=()
+step_walls=()
+step_cpus=()
+step_loads=()
 suite_start=$SECONDS
+cpu_file=$(mktemp)
+cpu_total=0
+cpu_now() { # cpu_total: processor seconds of every program the suite has finished so far
+  times >"$cpu_file" # the builtin, in this shell: a subshell would not see the children
+  cpu_total=$(awk 'NR == 2 { t = 0; for (i = 1; i <= 2; i++) { split($i, a, /[ms]/)
+                   t += a[1] * 60 + a[2] } printf "%d\n", t }' "$cpu_file")
+}
 summary() {
-  local rc=$? i
-  echo "=== step times ==="
+  local rc=$? i wall=$((SECONDS - suite_start))
+  cpu_now
+  echo "=== step times (wall, processor, load average at the end) ==="
   for i in "${!step_names[@]}"; do
-    printf '  %-18s %5d s\n' "${step_names[$i]}" "${step_times[$i]}"
+    printf '  %-10s %5d s %6d s  %s\n' "${step_names[$i]}" "${step_walls[$i]}" "${step_cpus[$i]}" \
+      "${step_loads[$i]}"
   done
-  printf '  %-18s %5d s (%d min %02d s)%s\n' total $((SECONDS - suite_start)) \
-    $(((SECONDS - suite_start) / 60)) $(((SECONDS - suite_start) % 60)) \
-    "$([ "$rc" = 0 ] || echo ", failed")"
+  printf '  %-10s %5d s %6d s  (%d min %02d s)%s\n' total "$wall" "$cpu_total" $((wall / 60)) \
+    $((wall % 60)) "$([ "$rc" = 0 ] || echo ", FAILED")"
+  rm -f "$cpu_file"
 }
 trap summary EXIT
 step() { # step NAME command...: one timed step of the suite
-  local name=$1 start=$SECONDS
+  local name=$1 start=$SECONDS cpu_start wall
   shift
   echo "=== $name ==="
+  cpu_now
+  cpu_start=$cpu_total
   "$@"
+  cpu_now
+  wall=$((SECONDS - start))
   step_names+=("$name")
-  step_times+=($((SECONDS - start)))
-  echo "=== $name: $((SECONDS - start)) s ==="
+  step_walls+=("$wall")
+  step_cpus+=($((cpu_total - cpu_start)))
+  step_loads+=("$(cut -d' ' -f1 /proc/loadavg)")
+  echo "=== $name: $wall s ==="
 }
 
 # The build targets the preset's tests start: the program of each test (a kx_add_test test is
