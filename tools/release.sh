@@ -21,17 +21,28 @@ stamp() { # every file and folder below $1 gets the commit's time
   find "$1" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 }
 
-echo "=== release: Linux (portable) ==="
-cmake --preset portable >/dev/null
-cmake --build --preset portable -j"$jobs"
+# The two builds run side by side: each waits on its own link and library steps, and the other
+# one's compiles fill that time. Each writes its log in its own build folder.
+echo "=== release: Linux (portable) and Windows ==="
 lin=$root/build/portable
+win=$root/build/windows-package
+cmake --preset portable >/dev/null
+cmake --preset windows-package >/dev/null
+cmake --build --preset portable -j"$jobs" >"$lin/release-build.log" 2>&1 &
+lin_build=$!
+cmake --build --preset windows-package -j"$jobs" >"$win/release-build.log" 2>&1 &
+win_build=$!
+failed=0
+for build in "$lin_build:$lin" "$win_build:$win"; do
+  if ! wait "${build%%:*}"; then
+    tail -40 "${build#*:}/release-build.log" >&2
+    echo "release.sh: the build in ${build#*:} failed" >&2
+    failed=1
+  fi
+done
+[ "$failed" = 0 ] || exit 1
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$lin/CMakeCache.txt")
 [ -n "$version" ] || { echo "release.sh: no project version in $lin/CMakeCache.txt" >&2; exit 1; }
-
-echo "=== release: Windows ==="
-cmake --preset windows-package >/dev/null
-cmake --build --preset windows-package -j"$jobs"
-win=$root/build/windows-package
 
 dist=$root/dist
 mkdir -p "$dist"
