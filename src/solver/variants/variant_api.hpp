@@ -9,6 +9,13 @@
 
 namespace kestrix {
 
+// How far ahead of each stream the kernels and the energy pass prefetch, in bytes. The
+// hardware prefetchers of some processors do not follow four interleaved streams far enough
+// to keep memory busy; a software prefetch per cell does. Measured with bench_prefetch
+// (bench/prefetch_tune.cpp) over 512 to 4096 bytes, grid edges 128, 192 and 384, one and two
+// threads, on a Zen 5 EPYC: <TUNE>. The same distance suits every family.
+inline constexpr std::uint64_t prefetch_ahead_bytes = 2048;
+
 class solver;
 struct field_grid;
 
