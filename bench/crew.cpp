@@ -60,17 +60,21 @@ double measure_probe(crew& c) {
 
 // One warm-up step, then `steps` timed steps of the family's bare kernels on every thread.
 // Returns the summed MGups; warm is the slowest warm-up step in seconds.
-// The stencil probe stands in for a variant under its own name.
+// The stencil probes stand in for a variant under their own names, the prefetching one
+// prefetching ahead bytes on.
 double measure_kernels(crew& c, const std::string& isa, std::uint64_t steps, bool large,
-                       double& warm) {
-    const bool stencil = isa == stencil_name;
+                       double& warm, std::uint64_t ahead) {
+    const bool stencil = isa == stencil_name || isa == stencil_prefetch_name;
+    if (isa != stencil_prefetch_name) {
+        ahead = 0;
+    }
     const kestrix::family_entry& code =
         kestrix::family_code(stencil ? kestrix::kernel_family::scalar_sse2 : family_of_name(isa));
-    c.run([&code, steps, large, stencil](std::uint32_t, lane& l) {
+    c.run([&code, steps, large, stencil, ahead](std::uint32_t, lane& l) {
         field_grid& g = *(large ? l.large.grid : l.normal.grid);
         auto one = [&] {
             if (stencil) {
-                stencil_step(g);
+                stencil_step(g, ahead);
                 return true;
             }
             return code.update_h(g) && code.update_e(g);

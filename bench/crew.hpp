@@ -144,9 +144,10 @@ std::optional<std::string> allocate_probe(crew& c, std::uint64_t total_bytes);
 // Summed bandwidth of all threads in bytes per second.
 double measure_probe(crew& c);
 // One warm-up step, then `steps` timed steps of the family's bare kernels on every thread;
-// the summed MGups, warm the slowest warm-up step in seconds.
+// the summed MGups, warm the slowest warm-up step in seconds. ahead: the prefetching stencil
+// probe's distance in bytes.
 double measure_kernels(crew& c, const std::string& isa, std::uint64_t steps, bool large,
-                       double& warm);
+                       double& warm, std::uint64_t ahead = 0);
 std::optional<std::string> build_grids(crew& c, std::uint64_t n, bool normal, bool large);
 void release_grids(crew& c);
 

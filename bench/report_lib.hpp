@@ -55,9 +55,17 @@ void probe_pass(double* y, const double* x, double s, std::uint64_t n);
 
 // One step's worth of the kernels' memory traffic without their arithmetic: each half-step
 // updates one array in place from the same cell and its x and y neighbours of the other,
-// over the kernels' loop bounds. It stores every value back unchanged.
-void stencil_step(field_grid& g);
+// over the kernels' loop bounds. It stores every value back unchanged. With ahead > 0 it
+// walks cell by cell and prefetches each of its four streams ahead bytes on.
+void stencil_step(field_grid& g, std::uint64_t ahead = 0);
+
+// The energy pass's reads without its arithmetic: both arrays over its bounds, optionally
+// prefetched ahead bytes on; the sum of everything read.
+double read_probe(const field_grid& g, std::uint64_t ahead);
 
 inline constexpr std::string_view stencil_name = "(stencil probe)";
+inline constexpr std::string_view stencil_prefetch_name = "(stencil probe, prefetch)";
+// The distances the prefetching probes try at every edge and thread count; the best counts.
+inline constexpr std::uint64_t probe_distances[] = {512, 1024, 2048, 4096};
 
 } // namespace kestrix::bench

@@ -202,11 +202,41 @@ TEST(ReportProbes, StencilProbeLeavesFieldsUnchanged) {
         }
         const std::vector<kestrix::field_cell> e0(g.e.cells, g.e.cells + g.e.count);
         const std::vector<kestrix::field_cell> h0(g.h.cells, g.h.cells + g.h.count);
-        kb::stencil_step(g);
-        EXPECT_EQ(std::memcmp(e0.data(), g.e.cells, g.e.count * sizeof(kestrix::field_cell)), 0)
-            << n;
-        EXPECT_EQ(std::memcmp(h0.data(), g.h.cells, g.h.count * sizeof(kestrix::field_cell)), 0)
-            << n;
+        for (std::uint64_t ahead : {0, 64, 2048}) { // plain and prefetching
+            kb::stencil_step(g, ahead);
+            EXPECT_EQ(std::memcmp(e0.data(), g.e.cells, g.e.count * sizeof(kestrix::field_cell)), 0)
+                << n << " " << ahead;
+            EXPECT_EQ(std::memcmp(h0.data(), g.h.cells, g.h.count * sizeof(kestrix::field_cell)), 0)
+                << n << " " << ahead;
+        }
+    }
+}
+
+// The read probe stands for the energy pass: it reads both arrays over the pass's bounds,
+// plain or prefetching. Small integers keep every sum exact in any order.
+TEST(ReportProbes, ReadProbeReadsTheEnergyPassCells) {
+    for (std::uint64_t n : {2, 3, 16}) {
+        kestrix::field_grid g = kestrix::build_field_grid({false, n, 0.01});
+        ASSERT_NE(g.e.cells, nullptr);
+        for (std::uint64_t i = 0; i < g.e.count; ++i) {
+            const auto v = static_cast<double>(i % 7);
+            g.e.cells[i] = {v, v + 1, v + 2, v + 3};
+            g.h.cells[i] = {-v, 2 * v, 1.0, 0.0};
+        }
+        const std::uint64_t d = g.e.edge;
+        double expected = 0.0;
+        for (std::uint64_t x = 2; x <= d - 2; ++x) {
+            for (std::uint64_t y = 2; y <= d - 2; ++y) {
+                for (std::uint64_t z = 2; z <= d - 2; ++z) {
+                    const kestrix::field_cell& e = g.e.cells[(x * d + y) * d + z];
+                    const kestrix::field_cell& h = g.h.cells[(x * d + y) * d + z];
+                    expected += e.x + e.y + e.z + e.w + h.x + h.y + h.z + h.w;
+                }
+            }
+        }
+        for (std::uint64_t ahead : {0, 2048}) {
+            EXPECT_EQ(kb::read_probe(g, ahead), expected) << n << " " << ahead;
+        }
     }
 }
 

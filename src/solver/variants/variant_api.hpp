@@ -11,6 +11,15 @@
 
 namespace kestrix {
 
+// How far ahead of each stream the kernels and the energy pass prefetch, in bytes. The
+// hardware prefetchers of some processors do not follow four interleaved streams far enough
+// to keep memory busy; a software prefetch per cell does. Measured with bench_prefetch
+// (bench/prefetch_tune.cpp) over 512 to 4096 bytes, grid edges 128, 192 and 384, one and two
+// threads, on a Zen 5 EPYC (fma, avx512f and the stencil probe): 2048 and 3072 were best and
+// equal within the noise, 1024 and less too late, 4096 falling off at N = 384. The smaller
+// of the two leaves more of L1 to the other streams; one distance serves every family.
+inline constexpr std::uint64_t prefetch_ahead_bytes = 2048;
+
 class solver;
 struct field_grid;
 
