@@ -19,8 +19,7 @@ double mean(const std::vector<double>& values) {
     if (values.empty()) {
         return 0.0;
     }
-    return std::accumulate(values.begin(), values.end(), 0.0) /
-           static_cast<double>(values.size());
+    return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
 }
 
 std::optional<double> sample_sd(const std::vector<double>& values) {

@@ -74,8 +74,7 @@ record_view view_of(const record& r, const std::string& file_name) {
         return before + text_of(value) + after;
     };
     v.title = brand + ", " + text_of(o.workload) + setting(o.isa, "isa", " ", "") +
-              setting(o.size, "size", ", N = ", "") +
-              setting(o.duration, "duration", ", ", " s") +
+              setting(o.size, "size", ", N = ", "") + setting(o.duration, "duration", ", ", " s") +
               setting(o.threads, "threads", ", ", o.threads == 1u ? " thread" : " threads") +
               setting(o.threading, "", " (", ")");
     if (v.variable != "none") {

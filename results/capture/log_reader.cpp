@@ -110,8 +110,7 @@ std::optional<double> to_percent(std::string_view s) {
 }
 
 // Calls f for each run of non-blank characters.
-template <class F>
-void for_each_word(std::string_view s, F&& f) {
+template <class F> void for_each_word(std::string_view s, F&& f) {
     std::size_t i = 0;
     while (i < s.size()) {
         while (i < s.size() && s[i] == ' ') {
@@ -196,8 +195,8 @@ bool running_line(std::string_view l, classified& c) {
     const auto n = to_u64(rest.substr(0, space));
     rest.remove_prefix(space + 1);
     std::string_view placement;
-    if (!n || !(between(rest, "thread (", "", placement) ||
-                between(rest, "threads (", "", placement))) {
+    if (!n ||
+        !(between(rest, "thread (", "", placement) || between(rest, "threads (", "", placement))) {
         return false;
     }
     c.n1 = *n;
@@ -284,7 +283,8 @@ bool thread_row_of(std::string_view l) {
             break;
         }
     });
-    return ok && n == 5 && !l.empty() && (l.front() == ' ' || (l.front() >= '0' && l.front() <= '9'));
+    return ok && n == 5 && !l.empty() &&
+           (l.front() == ' ' || (l.front() >= '0' && l.front() <= '9'));
 }
 
 classified classify(std::string_view l) {
@@ -376,9 +376,9 @@ classified classify(std::string_view l) {
     if (l == lt::validating) {
         return is(line_kind::validating);
     }
-    if (const auto t = trim_left(l);
-        t.starts_with(lt::thread_columns.front()) && t.ends_with(lt::thread_columns.back()) &&
-        t.find(lt::thread_columns[1]) != std::string_view::npos) {
+    if (const auto t = trim_left(l); t.starts_with(lt::thread_columns.front()) &&
+                                     t.ends_with(lt::thread_columns.back()) &&
+                                     t.find(lt::thread_columns[1]) != std::string_view::npos) {
         return is(line_kind::thread_header);
     }
     if (thread_row_of(l)) {
@@ -886,8 +886,8 @@ run_log log_reader::read(const std::vector<std::string>& lines) {
     case state::run_values:
     case state::sub_run:
         close_sub_run();
-        r_.problem = "truncated log: it ends inside sub-run " +
-                     std::to_string(r_.sub_runs.size()) + ", before the results table";
+        r_.problem = "truncated log: it ends inside sub-run " + std::to_string(r_.sub_runs.size()) +
+                     ", before the results table";
         break;
     case state::results: {
         const auto& h = *r_.harness;

@@ -16,21 +16,14 @@ struct shape_error : record_error {
     std::string path, problem;
 };
 
-template <class T>
-struct is_optional : std::false_type {};
-template <class T>
-struct is_optional<std::optional<T>> : std::true_type {};
-template <class T>
-struct is_vector : std::false_type {};
-template <class T>
-struct is_vector<std::vector<T>> : std::true_type {};
-template <class T>
-struct is_map : std::false_type {};
-template <class T>
-struct is_map<std::map<std::string, T>> : std::true_type {};
+template <class T> struct is_optional : std::false_type {};
+template <class T> struct is_optional<std::optional<T>> : std::true_type {};
+template <class T> struct is_vector : std::false_type {};
+template <class T> struct is_vector<std::vector<T>> : std::true_type {};
+template <class T> struct is_map : std::false_type {};
+template <class T> struct is_map<std::map<std::string, T>> : std::true_type {};
 
-template <class T>
-json out(const T& v) {
+template <class T> json out(const T& v) {
     if constexpr (is_optional<T>::value) {
         return v ? out(*v) : json(nullptr);
     } else if constexpr (is_vector<T>::value) {
@@ -50,8 +43,7 @@ json out(const T& v) {
     }
 }
 
-template <class T>
-void in(const json& j, T& v) {
+template <class T> void in(const json& j, T& v) {
     if constexpr (is_optional<T>::value) {
         if (j.is_null()) {
             v.reset();
@@ -113,8 +105,8 @@ void in(const json& j, T& v) {
             throw shape_error("", "not a whole number in range");
         }
     } else if constexpr (std::is_integral_v<T>) {
-        if (j.is_number_unsigned() && j.get<std::uint64_t>() <= static_cast<std::uint64_t>(
-                                                                     std::numeric_limits<T>::max())) {
+        if (j.is_number_unsigned() &&
+            j.get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<T>::max())) {
             v = static_cast<T>(j.get<std::uint64_t>());
         } else if (j.is_number_integer() && !j.is_number_unsigned() &&
                    j.get<std::int64_t>() >= std::numeric_limits<T>::min() &&
@@ -132,8 +124,7 @@ void in(const json& j, T& v) {
 }
 
 // A member: required unless optional (then missing reads as null).
-template <class T>
-void field(const json& j, const char* key, T& v) {
+template <class T> void field(const json& j, const char* key, T& v) {
     const auto it = j.find(key);
     if (it == j.end()) {
         if constexpr (is_optional<T>::value) {
@@ -464,10 +455,10 @@ void from_json(const json& j, system_fact& v) {
         throw shape_error(".value", "missing");
     }
     // A fact is a plain value: a text, a number, true or false, or a list of those.
-    const bool plain = it->is_primitive() || (it->is_array() && std::all_of(it->begin(), it->end(),
-                                                                            [](const json& x) {
-                                                                                return x.is_primitive();
-                                                                            }));
+    const bool plain = it->is_primitive() ||
+                       (it->is_array() && std::all_of(it->begin(), it->end(), [](const json& x) {
+                            return x.is_primitive();
+                        }));
     if (!plain) {
         throw shape_error(".value", "not a plain value");
     }
@@ -506,8 +497,7 @@ void to_json(json& j, const system_block& v) {
 namespace {
 
 // An object member read with its own members; missing reads as all unknown.
-template <class F>
-void object_field(const json& j, const char* key, F&& read) {
+template <class F> void object_field(const json& j, const char* key, F&& read) {
     const auto it = j.find(key);
     if (it == j.end() || it->is_null()) {
         return;
@@ -629,8 +619,8 @@ void from_json(const json& j, record& v) {
         KX_IN(system);
         KX_IN(results_build);
     } catch (const shape_error& e) {
-        throw record_error("record's \"" + e.path.substr(e.path.empty() ? 0 : 1) + "\": " +
-                           e.problem);
+        throw record_error("record's \"" + e.path.substr(e.path.empty() ? 0 : 1) +
+                           "\": " + e.problem);
     }
 }
 

@@ -145,8 +145,8 @@ struct timer_rule_view {
 };
 
 struct topology_counts {
-    std::optional<std::uint64_t> packages, numa_nodes, last_level_caches, cores,
-        logical_processors, performance_levels;
+    std::optional<std::uint64_t> packages, numa_nodes, last_level_caches, cores, logical_processors,
+        performance_levels;
 };
 
 struct system_block {

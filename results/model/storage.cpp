@@ -77,8 +77,11 @@ record record_from_json(const json& j) {
     if (v == j.end() || !v->is_number_integer()) {
         throw input_error("not a kestrix-results record (no schema_version)");
     }
-    // Non-negative JSON integers read as unsigned; anything else is no version of ours.
-    const std::uint64_t version = v->is_number_unsigned() ? v->get<std::uint64_t>() : 0;
+    // Parsed text holds non-negative integers as unsigned, a value built in memory as signed.
+    const std::uint64_t version = v->is_number_unsigned() ? v->get<std::uint64_t>()
+                                  : v->get<std::int64_t>() > 0
+                                      ? static_cast<std::uint64_t>(v->get<std::int64_t>())
+                                      : 0;
     if (version < 1 || version > static_cast<std::uint64_t>(schema_version)) {
         throw input_error("record of schema version " + v->dump() +
                           ", this program reads versions 1 to " + std::to_string(schema_version));

@@ -61,8 +61,7 @@ struct frame {
 };
 
 // The title names every record's processor and settings, one line each, in its colour.
-void svg_open(markup& m, frame& f, const std::vector<std::string>& lines,
-              const std::string& what) {
+void svg_open(markup& m, frame& f, const std::vector<std::string>& lines, const std::string& what) {
     f.top = 34 + 16 * static_cast<double>(lines.size());
     f.h += 16 * static_cast<double>(lines.size());
     std::string all;
@@ -190,9 +189,10 @@ void scaling_chart(markup& m, const compare_group& g) {
     const double label_step = std::max(1.0, std::floor(max_t / 10));
     for (int i = 0; i <= 10 && 1 + label_step * i <= max_t; ++i) {
         const double t = 1 + label_step * i;
-        m.element("text",
-                  {{"x", num(X(t))}, {"y", num(f.top + f.plot_h() + 18)}, {"text-anchor", "middle"}},
-                  fixed(t, 0));
+        m.element(
+            "text",
+            {{"x", num(X(t))}, {"y", num(f.top + f.plot_h() + 18)}, {"text-anchor", "middle"}},
+            fixed(t, 0));
     }
     m.element("text",
               {{"x", num(f.left + f.plot_w() / 2)},
@@ -309,7 +309,8 @@ void bar_chart(markup& m, const compare_group& g) {
     m.close("svg");
 }
 
-std::string joined_known(std::initializer_list<std::pair<const char*, std::optional<std::string>>> parts) {
+std::string
+joined_known(std::initializer_list<std::pair<const char*, std::optional<std::string>>> parts) {
     std::string out;
     for (const auto& [name, v] : parts) {
         if (v) {
@@ -334,16 +335,16 @@ void system_table(markup& m, const record& rec, const record_view& v) {
     };
     m.open("div", {{"class", "system"}}).element("h3", {}, v.name).open("table");
     row("processor", known_text(sys.processor.brand));
-    row("vendor, family, model (timer rule)",
-        joined_known({{"", sys.timer_rule.vendor},
-                      {"", text_opt(sys.timer_rule.family)},
-                      {"", text_opt(sys.timer_rule.model)}}));
+    row("vendor, family, model (timer rule)", joined_known({{"", sys.timer_rule.vendor},
+                                                            {"", text_opt(sys.timer_rule.family)},
+                                                            {"", text_opt(sys.timer_rule.model)}}));
     if (sys.facts) {
         for (const auto& [name, fact] : *sys.facts) {
             if (!fact.value.is_null()) {
-                row(name, fact.value.is_string() ? fact.value.get<std::string>()
-                                                 : fact.value.dump(-1, ' ', false,
-                                                                   nlohmann::json::error_handler_t::replace));
+                row(name, fact.value.is_string()
+                              ? fact.value.get<std::string>()
+                              : fact.value.dump(-1, ' ', false,
+                                                nlohmann::json::error_handler_t::replace));
             }
         }
     }
@@ -374,10 +375,10 @@ void system_table(markup& m, const record& rec, const record_view& v) {
         }
         row("command line", given.empty() ? "(no options)" : given);
     }
-    row("record", rec.source + (rec.complete ? "" : ", incomplete") +
-                      (rec.migrated_from ? ", read from schema version " +
-                                               std::to_string(*rec.migrated_from)
-                                         : ""));
+    row("record",
+        rec.source + (rec.complete ? "" : ", incomplete") +
+            (rec.migrated_from ? ", read from schema version " + std::to_string(*rec.migrated_from)
+                               : ""));
     if (!sys.note.empty()) {
         row("note", sys.note);
     }
@@ -473,8 +474,8 @@ std::string html_report(const std::vector<record>& records, const std::vector<re
     }
     body.close("div");
     for (const auto& g : compare_groups(views)) {
-        body.element("h2", {}, g.variable == "none" ? std::string("Repeated runs")
-                                                     : g.variable + " sweep");
+        body.element("h2", {},
+                     g.variable == "none" ? std::string("Repeated runs") : g.variable + " sweep");
         if (g.variable == "threads") {
             scaling_chart(body, g);
         } else {
@@ -482,8 +483,8 @@ std::string html_report(const std::vector<record>& records, const std::vector<re
         }
         compare_table(body, g);
     }
-    return fill(fill(assets::report_html, "{{style}}", std::string(assets::report_css)),
-                "{{body}}", body.str());
+    return fill(fill(assets::report_html, "{{style}}", std::string(assets::report_css)), "{{body}}",
+                body.str());
 }
 
 } // namespace kestrix::results

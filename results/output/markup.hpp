@@ -14,8 +14,7 @@ std::string html_escape(std::string_view s);
 // A name written in the source: a tag or an attribute.
 class markup_name {
 public:
-    template <std::size_t N>
-    consteval markup_name(const char (&s)[N]) : text_(s, N - 1) {
+    template <std::size_t N> consteval markup_name(const char (&s)[N]) : text_(s, N - 1) {
         for (std::size_t i = 0; i + 1 < N; ++i) {
             const char c = s[i];
             const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||

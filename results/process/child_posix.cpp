@@ -151,8 +151,7 @@ child_result run_child(const std::string& program, const std::vector<std::string
                 continue;
             }
             write_all(i == 0 ? 1 : 2, buf, static_cast<std::size_t>(got));
-            recorder.feed(std::string_view(buf, static_cast<std::size_t>(got)),
-                          since(started));
+            recorder.feed(std::string_view(buf, static_cast<std::size_t>(got)), since(started));
         }
     }
     r.events = recorder.finish();

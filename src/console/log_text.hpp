@@ -25,7 +25,7 @@ inline constexpr std::string_view harness_no_memory =
 
 // One run, in the order it writes them (after the brand and feature lines).
 inline constexpr std::string_view running_with = "running with "; // "N thread(s) (placement)"
-inline constexpr std::string_view grid = " grid";                  // "N x N x N grid"
+inline constexpr std::string_view grid = " grid";                 // "N x N x N grid"
 inline constexpr std::string_view per_thread = " per thread";
 inline constexpr std::string_view total = " total";
 inline constexpr std::string_view fast_timer_frequency = "Fast Timer Frequency: ";
@@ -38,8 +38,8 @@ inline constexpr std::string_view milliseconds = "ms";
 inline constexpr std::string_view starting = "starting bench..";
 inline constexpr std::string_view progress = "benchmarking... "; // "e/ds  rate MGups  n iterations"
 inline constexpr std::string_view validating = "validating result..";
-inline constexpr std::array<std::string_view, 5> thread_columns = {
-    "thread", "grid updates", "time", "MGups", "iterations"};
+inline constexpr std::array<std::string_view, 5> thread_columns = {"thread", "grid updates", "time",
+                                                                   "MGups", "iterations"};
 inline constexpr std::string_view valid_result = "  valid result ";
 inline constexpr std::string_view invalid_result = "  invalid result ";
 inline constexpr std::string_view warning = "  warning  ";
@@ -52,10 +52,11 @@ inline constexpr std::string_view press_enter = "press enter to exit";
 
 // Written by the command-line parser (the first line of a refused command line).
 inline constexpr std::array<std::string_view, 10> option_errors = {
-    "Unrecognized token: ",   "Expected argument following ", "Unable to convert '",
-    "Value '",                "Flag option '",                "Option '",
-    "Invalid size '",         "Invalid workload name '",      "Invalid isa name '",
-    "grid size "};
+    "Unrecognized token: ", "Expected argument following ",
+    "Unable to convert '",  "Value '",
+    "Flag option '",        "Option '",
+    "Invalid size '",       "Invalid workload name '",
+    "Invalid isa name '",   "grid size "};
 inline constexpr std::string_view usage = "USAGE:";
 
 // The topology and timer reports of the platform layer.

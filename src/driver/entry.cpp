@@ -139,7 +139,8 @@ int dispatch(int argc, char** argv) {
             const run_env env = real_run_env(topology);
             run_harness(*decision.harness, decision.request, env);
         } else {
-            write_line(stream::err, std::string(log_text::harness_unknown_var) + cl.harness.variable);
+            write_line(stream::err,
+                       std::string(log_text::harness_unknown_var) + cl.harness.variable);
         }
         end_interruptible(); // an interrupted run ends here
         write_line(stream::out, log_text::press_enter);

@@ -114,9 +114,9 @@ std::optional<double> evaluate_run(const run_state& state, const run_request& re
     write_line(sink, stream::out, log_text::valid_result);
     write_line(sink, stream::out, "===============");
     write_line(sink, stream::out,
-               std::string(log_text::version_banner) +
-                   fmt::format("{} {} {}", version_text, workload_name(request.workload),
-                           isa_name(request.isa)));
+               std::string(log_text::version_banner) + fmt::format("{} {} {}", version_text,
+                                                                   workload_name(request.workload),
+                                                                   isa_name(request.isa)));
     write_line(sink, stream::out, brand);
     write_line(sink, stream::out, std::string(log_text::final_score) + format_score(score));
     return score;

@@ -118,7 +118,8 @@ void execute_runs(run_list& runs, std::uint32_t sub_runs, std::uint32_t pause_ms
             }
             ++k;
             write_line(sink, stream::out, "");
-            write_line(sink, stream::out, std::string(log_text::harness_run) + fmt::format("{}/{}", k, total));
+            write_line(sink, stream::out,
+                       std::string(log_text::harness_run) + fmt::format("{}/{}", k, total));
             write_line(sink, stream::out, "");
             run.scores.push_back(execute_one(run, runner, sink));
             std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
@@ -131,7 +132,9 @@ void print_results_table(sweep_variable variable, const run_list& runs, std::uin
     const std::string_view name = sweep_variable_name(variable);
     write_line(sink, stream::out, "");
     write_line(sink, stream::out, log_text::harness);
-    write_line(sink, stream::out, std::string(log_text::results_open) + std::string(name) + std::string(log_text::results_close));
+    write_line(sink, stream::out,
+               std::string(log_text::results_open) + std::string(name) +
+                   std::string(log_text::results_close));
 
     std::size_t width = std::max<std::size_t>(8, name.size());
     for (const auto& run : runs) {
@@ -167,10 +170,11 @@ void print_results_table(sweep_variable variable, const run_list& runs, std::uin
             low = std::min(low, v);
             ++n;
         }
-        const std::string avg =
-            sum < 1e-10 ? std::string(log_text::no_value) : fmt::format("{:.2f}", sum / static_cast<double>(n));
-        const std::string spread =
-            high < 1e-10 ? std::string(log_text::no_value) : fmt::format("{:.2f}%", (high / low - 1.0) * 100.0);
+        const std::string avg = sum < 1e-10 ? std::string(log_text::no_value)
+                                            : fmt::format("{:.2f}", sum / static_cast<double>(n));
+        const std::string spread = high < 1e-10
+                                       ? std::string(log_text::no_value)
+                                       : fmt::format("{:.2f}%", (high / low - 1.0) * 100.0);
         line.add(" | {:>8} | {:>8}", avg, spread);
         line.end();
     }
@@ -182,16 +186,18 @@ void run_harness(const harness_request& harness, const run_request& base, const 
     try {
         runs = generate(harness.variable, harness.option, sweep_context{base, env});
     } catch (const std::bad_alloc&) {
-        write_line(sink, stream::err,
-                   std::string(log_text::harness_no_memory) +
-                       fmt::format("{}\t{}", sweep_variable_name(harness.variable), harness.option) +
-                       std::string(log_text::aborting));
+        write_line(
+            sink, stream::err,
+            std::string(log_text::harness_no_memory) +
+                fmt::format("{}\t{}", sweep_variable_name(harness.variable), harness.option) +
+                std::string(log_text::aborting));
         return;
     }
     if (!runs) {
-        write_line(sink, stream::err,
-                   std::string(log_text::harness_no_runs) +
-                       fmt::format("{}\t{}", sweep_variable_name(harness.variable), harness.option));
+        write_line(
+            sink, stream::err,
+            std::string(log_text::harness_no_runs) +
+                fmt::format("{}\t{}", sweep_variable_name(harness.variable), harness.option));
         return;
     }
 

@@ -134,12 +134,14 @@ run_state perform_run(const run_request& p, const threading_manager& placement, 
 
     const std::uint64_t per_thread = grid_bytes(p.size);
     write_line(sink, stream::out,
-               std::string(log_text::running_with) +
-                   fmt::format("{} thread{} ({})", count, count > 1 ? "s" : "",
-                           placement_name(p.placement)));
-    write_line(sink, stream::out, fmt::format("{} x {} x {}", p.size, p.size, p.size) + std::string(log_text::grid));
+               std::string(log_text::running_with) + fmt::format("{} thread{} ({})", count,
+                                                                 count > 1 ? "s" : "",
+                                                                 placement_name(p.placement)));
+    write_line(sink, stream::out,
+               fmt::format("{} x {} x {}", p.size, p.size, p.size) + std::string(log_text::grid));
     write_line(sink, stream::out, format_bytes(per_thread) + std::string(log_text::per_thread));
-    write_line(sink, stream::out, format_bytes_times(count, per_thread) + std::string(log_text::total));
+    write_line(sink, stream::out,
+               format_bytes_times(count, per_thread) + std::string(log_text::total));
 
     phase_barrier barrier(static_cast<std::ptrdiff_t>(count));
 
@@ -149,10 +151,10 @@ run_state perform_run(const run_request& p, const threading_manager& placement, 
     write_line(sink, stream::out,
                std::string(log_text::fast_timer_frequency) +
                    fmt::format("{} ({})",
-                           format_si(static_cast<std::uint64_t>(
-                                         std::max<std::int64_t>(display_frequency(fast), 0)),
-                                     "Hz"),
-                           source));
+                               format_si(static_cast<std::uint64_t>(
+                                             std::max<std::int64_t>(display_frequency(fast), 0)),
+                                         "Hz"),
+                               source));
     write_line(sink, stream::out,
                std::string(log_text::coarse_timer_frequency) +
                    format_si(static_cast<std::uint64_t>(

@@ -59,9 +59,8 @@ private:
         const run_request& p = a_.request;
         a_.env.place(a_.placement, a_.index);
         if (a_.is_main) {
-            say(stream::out,
-                std::string(log_text::allocating) +
-                    std::string(p.large_pages ? log_text::large_pages : ""));
+            say(stream::out, std::string(log_text::allocating) +
+                                 std::string(p.large_pages ? log_text::large_pages : ""));
         }
         const std::int64_t t0 = a_.env.fast_now();
 
@@ -92,10 +91,9 @@ private:
         }
         const std::int64_t t1 = a_.env.fast_now();
         if (a_.is_main) {
-            say(stream::out,
-                std::string(log_text::initialization_took) +
-                    fmt::format("{}", elapsed_milliseconds(a_.fast, t0, t1)) +
-                    std::string(log_text::milliseconds));
+            say(stream::out, std::string(log_text::initialization_took) +
+                                 fmt::format("{}", elapsed_milliseconds(a_.fast, t0, t1)) +
+                                 std::string(log_text::milliseconds));
         }
         arrived_at_start_ = true;
         a_.barrier.arrive_and_wait(); // common start

@@ -302,8 +302,10 @@ TEST(LogReader, LinesAtTheEdgesOfTheirKind) {
         {"benchmarking... 3/30s            474.5 MGups  1000 iterations", "duration", 30},
         {"benchmarking... 3/30s MGups  1000 iterations", "messages",
          json::array({"benchmarking... 3/30s MGups  1000 iterations"})},
-        {"Fast Timer Frequency: 1.00 GHz (iTSC (invariant))", "timers",
-         {{"fast", {{"frequency", "1.00 GHz (iTSC"}, {"source", "invariant)"}}}, {"coarse", nullptr}}},
+        {"Fast Timer Frequency: 1.00 GHz (iTSC (invariant))",
+         "timers",
+         {{"fast", {{"frequency", "1.00 GHz (iTSC"}, {"source", "invariant)"}}},
+          {"coarse", nullptr}}},
         {"allocating fields.... (large pages)", "large_pages", true},
         {"allocating fields.... (huge)", "messages", json::array({"allocating fields.... (huge)"})},
         {"final score: 12.5 MGups", "score", nullptr}, // not after a valid banner

@@ -16,6 +16,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+template <class T> json opt(const std::optional<T>& v) {
+    return v ? json(*v) : json(nullptr);
+}
+
 std::vector<fs::path> v1_records() {
     std::vector<fs::path> out;
     for (const auto& e : fs::directory_iterator(test::data_file("v1"))) {
@@ -43,13 +47,13 @@ TEST(Record, Version1ReadsThroughTheMigration) {
         EXPECT_FALSE(r.options.shown.threads || r.options.shown.workload);
         EXPECT_FALSE(r.system.facts);
         const json& p = v1["system"]["processor"];
-        EXPECT_EQ(json(r.system.timer_rule.vendor), p["vendor"]);
-        EXPECT_EQ(json(r.system.timer_rule.family), p["family"]);
-        EXPECT_EQ(json(r.system.processor.brand), p["brand"]);
+        EXPECT_EQ(opt(r.system.timer_rule.vendor), p["vendor"]);
+        EXPECT_EQ(opt(r.system.timer_rule.family), p["family"]);
+        EXPECT_EQ(opt(r.system.processor.brand), p["brand"]);
         const json& o = v1["options"]["resolved"];
-        EXPECT_EQ(json(r.options.resolved.workload), o["workload"]);
+        EXPECT_EQ(opt(r.options.resolved.workload), o["workload"]);
         EXPECT_EQ(r.options.resolved.size.has_value(), o["size"].is_number());
-        EXPECT_EQ(json(r.options.given), v1["options"]["given"]);
+        EXPECT_EQ(opt(r.options.given), v1["options"]["given"]);
         EXPECT_EQ(r.kestrix_version.has_value(), v1["kestrix"]["version"].is_string());
         // Written as version 2, it reads back the same.
         const json once = json(r);
@@ -82,24 +86,36 @@ TEST(Record, RefusesOtherShapesWithOneLineNamingTheField) {
     const row rows[] = {
         {"array", json::array(), "no JSON object"},
         {"no version", without("schema_version"), "no schema_version"},
-        {"newer", with("/schema_version"_json_pointer, 3), "schema version 3, this program reads versions 1 to 2"},
+        {"newer", with("/schema_version"_json_pointer, 3),
+         "schema version 3, this program reads versions 1 to 2"},
         {"zero", with("/schema_version"_json_pointer, 0), "schema version 0"},
         {"negative", with("/schema_version"_json_pointer, -1), "schema version -1"},
-        {"huge", with("/schema_version"_json_pointer, 18446744073709551615u), "schema version 18446744073709551615"},
+        {"huge", with("/schema_version"_json_pointer, 18446744073709551615u),
+         "schema version 18446744073709551615"},
         {"text version", with("/schema_version"_json_pointer, "2"), "no schema_version"},
-        {"score", with("/sub_runs/1/score"_json_pointer, "fast"), "\"sub_runs[1].score\": not a number"},
-        {"index", with("/sub_runs/0/index"_json_pointer, -4), "\"sub_runs[0].index\": not a whole number"},
+        {"score", with("/sub_runs/1/score"_json_pointer, "fast"),
+         "\"sub_runs[1].score\": not a number"},
+        {"index", with("/sub_runs/0/index"_json_pointer, -4),
+         "\"sub_runs[0].index\": not a whole number"},
         {"mode", with("/mode"_json_pointer, "stress"), "unknown mode \"stress\""},
         {"source", without("source"), "\"source\": missing"},
-        {"threads", with("/options/resolved/threads"_json_pointer, 1.5), "\"options.resolved.threads\": not a whole number"},
-        {"fact", with("/system/facts"_json_pointer, {{"cpu.vendor", {{"value", "AuthenticAMD"}}}}), "\"system.facts.cpu.vendor\": names neither"},
-        {"fact value", with("/system/facts"_json_pointer, {{"cpu.vendor", {{"value", {{"a", 1}}}, {"source", "cpuid"}}}}), "not a plain value"},
-        {"features", with("/system/processor/features"_json_pointer, {"SSE2", 3}), "\"system.processor.features[1]\": not a text"},
-        {"v1 without options", [] {
+        {"threads", with("/options/resolved/threads"_json_pointer, 1.5),
+         "\"options.resolved.threads\": not a whole number"},
+        {"fact", with("/system/facts"_json_pointer, {{"cpu.vendor", {{"value", "AuthenticAMD"}}}}),
+         "\"system.facts.cpu.vendor\": names neither"},
+        {"fact value",
+         with("/system/facts"_json_pointer,
+              {{"cpu.vendor", {{"value", {{"a", 1}}}, {"source", "cpuid"}}}}),
+         "not a plain value"},
+        {"features", with("/system/processor/features"_json_pointer, {"SSE2", 3}),
+         "\"system.processor.features[1]\": not a text"},
+        {"v1 without options",
+         [] {
              json d = json::parse(read_whole_file(test::data_file("v1") + "/help.json"));
              d.erase("options");
              return d;
-         }(), "version 1 record lacks \"options\""},
+         }(),
+         "version 1 record lacks \"options\""},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
@@ -114,8 +130,9 @@ TEST(Record, RefusesOtherShapesWithOneLineNamingTheField) {
     }
     // A fact either way is accepted.
     json facts = good;
-    facts["system"]["facts"] = {{"cpu.vendor", {{"value", "AuthenticAMD"}, {"source", "cpuid leaf 0"}}},
-                                {"cpu.microcode", {{"value", nullptr}, {"unavailable", "not in /proc/cpuinfo"}}}};
+    facts["system"]["facts"] = {
+        {"cpu.vendor", {{"value", "AuthenticAMD"}, {"source", "cpuid leaf 0"}}},
+        {"cpu.microcode", {{"value", nullptr}, {"unavailable", "not in /proc/cpuinfo"}}}};
     EXPECT_EQ(json(record_from_json(facts))["system"]["facts"], facts["system"]["facts"]);
 }
 

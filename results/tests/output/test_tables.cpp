@@ -1,5 +1,7 @@
 // Statistics per sweep point and the show/compare tables, against golden outputs.
-#include "tables.hpp"
+#include "analysis/views.hpp"
+#include "cli/commands.hpp"
+#include "output/exporters.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,32 +11,37 @@
 #include <vector>
 
 using namespace kestrix::results;
+namespace kx = kestrix::results;
 using nlohmann::json;
 
 namespace {
 
 // A record as `run` writes it, reduced to what the tables read.
-json record(const std::string& label, const std::string& var, const std::string& isa,
-            const std::vector<std::pair<std::string, std::vector<json>>>& points) {
-    json r = {{"label", label},
-              {"options",
-               {{"resolved",
-                 {{"workload", "standing_wave"},
-                  {"isa", isa},
-                  {"size", 64},
-                  {"duration", 1},
-                  {"threads", 2},
-                  {"threading", "os"},
-                  {"harness_var", var}}}}},
-              {"system", {{"processor", {{"brand", "Test CPU 9000   "}}}}},
-              {"harness", {{"points", json::array()}}},
-              {"sub_runs", json::array()}};
-    int k = 1;
+kx::record
+rec(const std::string& label, const std::string& var, const std::string& isa,
+    const std::vector<std::pair<std::string, std::vector<std::optional<double>>>>& points) {
+    kx::record r;
+    r.label = label;
+    auto& o = r.options.resolved;
+    o.workload = "standing_wave";
+    o.isa = isa;
+    o.size = 64;
+    o.duration = 1;
+    o.threads = 2;
+    o.threading = "os";
+    o.harness_var = var;
+    r.system.processor.brand = "Test CPU 9000   ";
+    r.harness = kx::harness_info{};
+    std::uint64_t k = 1;
     for (const auto& [point, scores] : points) {
-        r["harness"]["points"].push_back(point);
+        r.harness->points.push_back(point);
         for (const auto& s : scores) {
-            r["sub_runs"].push_back(
-                {{"index", k++}, {"point", point}, {"valid", !s.is_null()}, {"score", s}});
+            kx::sub_run sr;
+            sr.index = k++;
+            sr.point = point;
+            sr.valid = s.has_value();
+            sr.score = s;
+            r.sub_runs.push_back(sr);
         }
     }
     return r;
@@ -83,15 +90,16 @@ TEST(ResultsTables, PointStatistics) {
     EXPECT_TRUE(stats_of("x", {97.5, 102.5}).noisy);    // cv 3.54 %
 }
 
-const json first = record("desk", "isa", "sse2",
-                          {{"sse2", {400.0, 410.0, 405.0}}, {"avx2", {600.0, 602.0, nullptr}}});
-const json second = record("lab", "isa", "sse2",
-                           {{"sse2", {401.0, 409.0, 404.0}}, {"avx2", {700.0, 704.0, 702.0}}});
-const json threads = record("", "threads", "fma", {{"1", {100.0}}, {"2", {190.0}}});
+const kx::record first =
+    rec("desk", "isa", "sse2",
+        {{"sse2", {400.0, 410.0, 405.0}}, {"avx2", {600.0, 602.0, std::nullopt}}});
+const kx::record second =
+    rec("lab", "isa", "sse2", {{"sse2", {401.0, 409.0, 404.0}}, {"avx2", {700.0, 704.0, 702.0}}});
+const kx::record threads = rec("", "threads", "fma", {{"1", {100.0}}, {"2", {190.0}}});
 
 TEST(ResultsTables, ShowMarkdownGolden) {
     const std::vector<record_view> v = {view_of(first, "a.json"), view_of(threads, "dir/t.json")};
-    EXPECT_EQ(format_show(v, table_format::md),
+    EXPECT_EQ(show_text(v, table_format::md),
               "### desk: Test CPU 9000, standing_wave, N = 64, 1 s, 2 threads (os), isa sweep\n"
               "\n"
               "| isa | run 1 | run 2 | run 3 | median | mean | sd | cv | note |\n"
@@ -108,8 +116,8 @@ TEST(ResultsTables, ShowMarkdownGolden) {
 }
 
 TEST(ResultsTables, OneThreadIsSingular) {
-    json one = first;
-    one["options"]["resolved"]["threads"] = 1;
+    kx::record one = first;
+    one.options.resolved.threads = 1;
     EXPECT_EQ(view_of(one, "a.json").title,
               "Test CPU 9000, standing_wave, N = 64, 1 s, 1 thread (os), isa sweep");
 }
@@ -117,7 +125,7 @@ TEST(ResultsTables, OneThreadIsSingular) {
 TEST(ResultsTables, CompareGolden) {
     const std::vector<record_view> v = {view_of(first, "a.json"), view_of(second, "b.json")};
     EXPECT_EQ(
-        format_compare(v, table_format::md),
+        compare_text(v, table_format::md),
         "### isa sweep, against desk\n"
         "\n"
         "- desk: Test CPU 9000, standing_wave, N = 64, 1 s, 2 threads (os), isa sweep\n"
@@ -131,21 +139,21 @@ TEST(ResultsTables, CompareGolden) {
         "| avx2 | lab | 700.00 704.00 702.00 | 702.00 | 702.00 | 2.00 | 0.28 % | 1.168 | yes |  "
         "|\n");
     EXPECT_EQ(
-        format_compare(v, table_format::csv),
+        compare_text(v, table_format::csv),
         "variable,point,record,scores,n,median,mean,sd,cv_percent,noisy,ratio,exceeds_spread\n"
         "isa,sse2,desk,400.00;410.00;405.00,3,405.00,405.00,5.00,1.23,no,1.000,---\n"
         "isa,sse2,lab,401.00;409.00;404.00,3,404.00,404.67,4.04,1.00,no,0.999,no\n"
         "isa,avx2,desk,600.00;602.00;---,2,601.00,601.00,1.41,0.24,no,1.000,---\n"
         "isa,avx2,lab,700.00;704.00;702.00,3,702.00,702.00,2.00,0.28,no,1.168,yes\n");
-    const json j = json::parse(format_compare(v, table_format::json));
+    const json j = json::parse(compare_text(v, table_format::json));
     ASSERT_EQ(j.size(), 1u);
     EXPECT_EQ(j[0]["rows"][3]["exceeds_spread"], true);
     EXPECT_NEAR(j[0]["rows"][3]["ratio"].get<double>(), 702.0 / 601.0, 1e-12);
 }
 
 TEST(ResultsTables, CompareGroupsBySweepAndKeepsNewPoints) {
-    const json other =
-        record("x", "isa", "sse2", {{"fma", {500.0, 501.0}}, {"sse2", {100.0, 300.0}}});
+    const kx::record other =
+        rec("x", "isa", "sse2", {{"fma", {500.0, 501.0}}, {"sse2", {100.0, 300.0}}});
     const std::vector<record_view> v = {view_of(first, "a"), view_of(threads, "t"),
                                         view_of(other, "x")};
     const auto groups = compare_groups(v);
@@ -160,19 +168,40 @@ TEST(ResultsTables, CompareGroupsBySweepAndKeepsNewPoints) {
     // A wide spread hides a difference: 405 against 200 with sd 141 and 5.
     EXPECT_EQ(groups[0].rows[1].exceeds, std::optional<bool>(true));
     EXPECT_TRUE(groups[0].rows[1].stats->noisy);
-    const auto csv = format_show({view_of(other, "x")}, table_format::csv);
+    const auto csv = show_text({view_of(other, "x")}, table_format::csv);
     EXPECT_NE(csv.find("x,isa,sse2,100.00;300.00,2,200.00,200.00,141.42,70.71,yes\n"),
               std::string::npos)
         << csv;
 }
 
 TEST(ResultsTables, MarkdownAndCsvEscapeLabels) {
-    const json odd = record("a|b,\"c\"", "none", "sse2", {{"none", {1.0}}});
+    const kx::record odd = rec("a|b,\"c\"", "none", "sse2", {{"none", {1.0}}});
     const std::vector<record_view> v = {view_of(odd, "o")};
-    EXPECT_NE(format_show(v, table_format::md).find("### a\\|b,\"c\": "), std::string::npos);
-    EXPECT_NE(format_show(v, table_format::csv).find("\n\"a|b,\"\"c\"\"\",none,none,1.00,1,"),
+    EXPECT_NE(show_text(v, table_format::md).find("### a\\|b,\"c\": "), std::string::npos);
+    EXPECT_NE(show_text(v, table_format::csv).find("\n\"a|b,\"\"c\"\"\",none,none,1.00,1,"),
               std::string::npos)
-        << format_show(v, table_format::csv);
+        << show_text(v, table_format::csv);
+}
+
+// Text from records reaches the page only as text: labels, brands and points cannot open an
+// element or leave an attribute.
+TEST(ResultsTables, ReportEscapesEveryText) {
+    kx::record evil = rec("<script>alert(1)</script>", "isa", "sse2",
+                          {{"\"><img src=x onerror=alert(1)>", {1.0, 2.0}}});
+    evil.system.processor.brand = "</table><script>";
+    evil.system.facts = std::map<std::string, kx::system_fact>{
+        {"board.vendor", {json("<b>"), std::string("dmi"), std::nullopt}}};
+    const auto views = std::vector<record_view>{view_of(evil, "e.json")};
+    const std::string page = html_report({evil}, views, "2026-12-10T00:00:00Z");
+    EXPECT_EQ(page.find("<script"), std::string::npos);
+    EXPECT_EQ(page.find("<img"), std::string::npos);
+    EXPECT_EQ(page.find("<b>"), std::string::npos);
+    EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
+    EXPECT_NE(page.find("&quot;&gt;&lt;img src=x"), std::string::npos);
+    // The stylesheet and template made it in.
+    EXPECT_NE(page.find("svg.chart{display:block"), std::string::npos);
+    EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_EQ(page.find("{{"), std::string::npos);
 }
 
 } // namespace
