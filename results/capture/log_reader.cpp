@@ -3,6 +3,7 @@
 #include "console/log_text.hpp"
 
 #include <charconv>
+#include <cmath>
 
 namespace kestrix::results {
 namespace {
@@ -92,11 +93,12 @@ std::optional<std::int64_t> to_i64(std::string_view s) {
     return v;
 }
 
-// A number as kestrix prints it; "---" and anything else that is not one is unknown.
+// A number as kestrix prints it; "---", "nan", "inf" and anything else that is not a finite
+// number is unknown (a record's JSON has no other numbers).
 std::optional<double> to_number(std::string_view s) {
     double v = 0;
     const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (s.empty() || ec != std::errc() || p != s.data() + s.size()) {
+    if (s.empty() || ec != std::errc() || p != s.data() + s.size() || !std::isfinite(v)) {
         return std::nullopt;
     }
     return v;
