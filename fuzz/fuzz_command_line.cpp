@@ -4,7 +4,7 @@
 #include "cli/parser.hpp"
 #include "driver/config.hpp"
 #include "driver/entry.hpp"
-#include "driver/options.hpp"
+#include "options/table.hpp"
 
 #include <algorithm>
 #include <cstddef>

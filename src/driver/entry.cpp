@@ -6,8 +6,8 @@
 #include "driver/config.hpp"
 #include "driver/harness.hpp"
 #include "driver/interrupt.hpp"
-#include "driver/options.hpp"
 #include "driver/run_types.hpp"
+#include "options/table.hpp"
 #include "platform/isa.hpp"
 #include "platform/timer.hpp"
 #include "platform/topology.hpp"
@@ -22,91 +22,16 @@
 
 namespace kestrix {
 
-std::optional<std::uint64_t> overflow_mul(std::uint64_t a, std::uint64_t b) {
-    if (a != 0 && std::numeric_limits<std::uint64_t>::max() / a < b) {
-        return std::nullopt;
-    }
-    return a * b;
-}
-
-command_line::command_line() : table(build_option_table(config, harness, modes)) {}
-
-namespace {
-
-entry_decision failed(std::string message) {
-    entry_decision d;
-    d.exit_code = 1;
-    d.failure = std::move(message);
-    return d;
-}
-
-entry_decision chosen(program_mode mode) {
-    entry_decision d;
-    d.mode = mode;
-    return d;
-}
-
-} // namespace
-
 entry_decision decide_mode(command_line& cl, int argc, const char* const* argv) {
-    const bench_config& config = cl.config;
-    const mode_flags& modes = cl.modes;
-    if (parse_outcome outcome = parse(cl.table, argc, argv); !outcome.ok()) {
-        return failed(std::move(*outcome.failure));
+    option_decision o = decide_options(cl, argc, argv);
+    entry_decision d;
+    d.mode = o.mode;
+    d.exit_code = o.exit_code;
+    d.failure = std::move(o.failure);
+    if (o.run) {
+        d.request = to_run_request(*o.run);
     }
-    if (modes.play_animation) {
-        return chosen(program_mode::animation);
-    }
-    if (std::find(grid_edges.begin(), grid_edges.end(), config.size) == grid_edges.end()) {
-        return failed(
-            fmt::format("Invalid size '{}', must be one of: {}", config.size, size_list_text));
-    }
-    const std::optional<workload_kind> workload = parse_workload_name(config.workload);
-    if (!workload) {
-        return failed(fmt::format("Invalid workload name '{}', must be one of: {}", config.workload,
-                                  workload_list_text));
-    }
-    const std::optional<isa_kind> isa = parse_isa_name(config.isa);
-    if (!isa) {
-        return failed(
-            fmt::format("Invalid isa name '{}', must be one of: {}", config.isa, isa_list_text()));
-    }
-    if (modes.show_help) {
-        return chosen(program_mode::help);
-    }
-    if (modes.topo_debug) {
-        return chosen(program_mode::topology);
-    }
-    if (modes.timer_debug) {
-        return chosen(program_mode::timer_report);
-    }
-    const std::uint64_t n = config.size;
-    const std::uint64_t cells = (n + 2) * (n + 2) * (n + 2); // wraps; caught below
-    if (!overflow_mul(cells, 32)) {
-        return failed(fmt::format("grid size {} would overflow memory calculation", n));
-    }
-    if (!overflow_mul(n, n)) {
-        return failed(fmt::format("grid size {} would overflow slice buffer", n));
-    }
-    entry_decision d = chosen(program_mode::benchmark);
-    d.request = run_request{
-        .threads = config.threads,
-        .duration = config.duration,
-        .size = config.size,
-        // The option table admits only the three policies.
-        .placement = parse_placement_name(config.threading).value_or(placement_policy::os),
-        .workload = *workload,
-        .isa = *isa,
-        .strict_isa_check = config.strict_isa_check,
-        .large_pages = config.large_pages,
-        .bypass_timer_check = config.bypass_timer_check,
-    };
-    if (const auto variable = parse_sweep_variable(cl.harness.variable)) {
-        d.harness = harness_request{.variable = *variable,
-                                    .option = cl.harness.option_string,
-                                    .sub_runs = cl.harness.sub_runs,
-                                    .pause_ms = cl.harness.pause_ms};
-    }
+    d.harness = std::move(o.harness);
     return d;
 }
 

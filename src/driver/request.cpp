@@ -2,17 +2,27 @@
 
 namespace kestrix {
 
-std::optional<sweep_variable> parse_sweep_variable(std::string_view text) {
-    for (std::size_t i = 0; i < sweep_variable_names.size(); ++i) {
-        if (sweep_variable_names[i] == text) {
-            return static_cast<sweep_variable>(i);
-        }
-    }
-    return std::nullopt;
-}
-
 std::string_view workload_name(workload_kind w) {
     return w == workload_kind::soft_gaussian ? "soft_gaussian" : "standing_wave";
+}
+
+workload_kind to_workload_kind(workload_choice w) {
+    return w == workload_choice::soft_gaussian ? workload_kind::soft_gaussian
+                                               : workload_kind::standing_wave;
+}
+
+run_request to_run_request(const decided_run& run) {
+    return run_request{
+        .threads = run.threads,
+        .duration = run.duration,
+        .size = run.size,
+        .placement = run.placement,
+        .workload = to_workload_kind(run.workload),
+        .isa = run.isa,
+        .strict_isa_check = run.strict_isa_check,
+        .large_pages = run.large_pages,
+        .bypass_timer_check = run.bypass_timer_check,
+    };
 }
 
 } // namespace kestrix

@@ -1,6 +1,7 @@
 #pragma once
 // The resolved run request: what the command line asks for, as typed values. The entry decision
 // builds it once; every layer below takes it and parses no name again.
+#include "options/decision.hpp"
 #include "platform/isa.hpp"
 #include "platform/placement.hpp"
 #include "solver/solver.hpp"
@@ -26,25 +27,11 @@ struct run_request {
     bool bypass_timer_check = false;
 };
 
-enum class sweep_variable : std::uint8_t { none, size, duration, threads, isa };
-
-inline constexpr std::array<std::string_view, 5> sweep_variable_names = {"none", "size", "duration",
-                                                                         "threads", "isa"};
-
-inline std::string_view sweep_variable_name(sweep_variable v) {
-    return sweep_variable_names[static_cast<std::size_t>(v)];
-}
-std::optional<sweep_variable> parse_sweep_variable(std::string_view text);
-
-// The harness: which value to sweep, over which points, how often.
-struct harness_request {
-    sweep_variable variable = sweep_variable::none;
-    std::string option{}; // the sweep points as typed; each variable reads its own form
-    std::uint32_t sub_runs = 3;
-    std::uint32_t pause_ms = 1;
-};
-
 std::string_view workload_name(workload_kind w);
+// The solver's workload for the decided one (the two enums list the workloads in one order).
+workload_kind to_workload_kind(workload_choice w);
+// The run request for a decided run.
+run_request to_run_request(const decided_run& run);
 inline std::string_view isa_name(isa_kind i) {
     return isa_names[static_cast<std::size_t>(i)];
 }

@@ -1,5 +1,5 @@
 #include "cli/help_golden.hpp"
-#include "driver/options.hpp"
+#include "options/table.hpp"
 
 #include <gtest/gtest.h>
 

@@ -97,4 +97,62 @@ inline fake_cpu avx10_2_256() {
     return c;
 }
 
+// Ryzen 9 5950X (Zen 3): family 0xF + 0xA = 0x19, model 0x21.
+inline fake_cpu zen3() {
+    fake_cpu c;
+    c.set(0, 0, {0x10, 0x68747541, 0x444D4163, 0x69746E65})
+        .set(1, 0, {0x00A20F10, 0x00200800, 0x7ED8320B, 0x178BFBFF})
+        .set(7, 0, {0x0, 0x219C97A9, 0x0040069C, 0x00000010})
+        .set(0x80000000u, 0, {0x80000020u, 0x68747541, 0x444D4163, 0x69746E65})
+        .set(0x80000001u, 0, {0x00A20F10, 0, 0x75C237FF, 0x2FD3FBFF})
+        .brand("AMD Ryzen 9 5950X 16-Core Processor             ");
+    c.xcr0 = 0x207;
+    return c;
+}
+
+// Ryzen 9 9950X (Zen 5, Granite Ridge): family 0xF + 0xB = 0x1A, model 0x44.
+inline fake_cpu zen5() {
+    fake_cpu c = zen4();
+    c.set(1, 0, {0x00B40F40, 0x00200800, 0x7EF8320B, 0x178BFBFF})
+        .brand("AMD Ryzen 9 9950X 16-Core Processor            ");
+    return c;
+}
+
+// A Zen 5 guest under bhyve (this project's build machine): family 0x1A, model 2, a brand
+// without the vendor's name, leaf 1 ECX bit 31 set and the hypervisor's signature.
+inline fake_cpu zen5_bhyve_guest() {
+    fake_cpu c;
+    c.set(0, 0, {0x0000000D, 0x68747541, 0x444D4163, 0x69746E65})
+        .set(1, 0, {0x00B00F21, 0x2FFE0800, 0xFED83203, 0x178BFBFF})
+        .set(0x40000000u, 0, {0x40000000u, 0x76796862, 0x68622065, 0x20657679})
+        .set(0x80000000u, 0, {0x80000021u, 0x68747541, 0x444D4163, 0x69746E65})
+        .set(0x80000002u, 0, {0x6469784F, 0x69562065, 0x61757472, 0x7554206C})
+        .set(0x80000003u, 0, {0x2D6E6972, 0x656B696C, 0x6F725020, 0x73736563})
+        .set(0x80000004u, 0, {0x2020726F, 0x20202020, 0x20202020, 0x00202020});
+    c.xcr0 = 0x2E7;
+    return c;
+}
+
+// Xeon Gold 6148 (Skylake-SP) as a KVM guest: hypervisor bit and "KVMKVMKVM".
+inline fake_cpu skylake_kvm_guest() {
+    fake_cpu c;
+    c.set(0, 0, {0x16, 0x756E6547, 0x6C65746E, 0x49656E69})
+        .set(1, 0, {0x00050654, 0x00010800, 0xFFFA3203, 0x0F8BFBFF})
+        .set(0x40000000u, 0, {0x40000001u, 0x4B4D564B, 0x564B4D56, 0x0000004D})
+        .set(0x80000000u, 0, {0x80000008u, 0, 0, 0})
+        .brand("Intel(R) Xeon(R) Gold 6148 CPU @ 2.40GHz");
+    c.xcr0 = 0xE7;
+    return c;
+}
+
+// Hygon C86 7185 (Dhyana): family 0xF + 0x9 = 0x18.
+inline fake_cpu hygon_dhyana() {
+    fake_cpu c;
+    c.set(0, 0, {0xD, 0x6F677948, 0x656E6975, 0x6E65476E})
+        .set(1, 0, {0x00900F01, 0x00800800, 0x7ED8320B, 0x178BFBFF})
+        .set(0x80000000u, 0, {0x8000001Fu, 0, 0, 0})
+        .brand("Hygon C86 7185 32-core Processor                ");
+    return c;
+}
+
 } // namespace kestrix::test

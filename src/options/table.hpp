@@ -1,7 +1,7 @@
 #pragma once
 // kestrix's sixteen options, bound to the run configuration, and its help output.
 #include "cli/parser.hpp"
-#include "driver/config.hpp"
+#include "options/settings.hpp"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "driver/options.hpp"
+#include "options/table.hpp"
 
 #include "console/output.hpp"
 
