@@ -1,83 +1,32 @@
 #include "capture/assemble.hpp"
 
 #include "kestrix/version.hpp"
+#include "options/decision.hpp"
+#include "platform/placement.hpp"
 
 namespace kestrix::results {
-namespace {
-
-std::optional<std::uint64_t> count_of(const std::string& v) {
-    if (v.empty() || v.size() >= 19 || v.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    return std::stoull(v);
-}
-
-// kestrix's options that the record keeps, with the field each sets.
-struct option_spec {
-    const char* short_name;
-    const char* long_name;
-    void (*set)(settings&, const std::string&);
-    bool flag;
-};
-
-const option_spec kestrix_options[] = {
-    {"-n", "--numthreads", [](settings& s, const std::string& v) { s.threads = count_of(v); },
-     false},
-    {"-d", "--duration", [](settings& s, const std::string& v) { s.duration = count_of(v); },
-     false},
-    {"-s", "--size", [](settings& s, const std::string& v) { s.size = count_of(v); }, false},
-    {"", "--workload", [](settings& s, const std::string& v) { s.workload = v; }, false},
-    {"", "--isa", [](settings& s, const std::string& v) { s.isa = v; }, false},
-    {"", "--threading", [](settings& s, const std::string& v) { s.threading = v; }, false},
-    {"", "--strict-isa-check", [](settings& s, const std::string&) { s.strict_isa_check = true; },
-     true},
-    {"", "--large-pages", [](settings& s, const std::string&) { s.large_pages = true; }, true},
-    {"", "--bypass-timer-check",
-     [](settings& s, const std::string&) { s.bypass_timer_check = true; }, true},
-    {"", "--harness-var", [](settings& s, const std::string& v) { s.harness_var = v; }, false},
-    {"", "--harness-sub-runs", [](settings& s, const std::string& v) { s.sub_runs = count_of(v); },
-     false},
-    {"", "--harness-opt", [](settings& s, const std::string& v) { s.harness_opt = v; }, false},
-};
-
-} // namespace
 
 settings decided_settings(const std::vector<std::string>& args) {
+    // kestrix's own decision, from the library kestrix links: every spelling its parser
+    // accepts, its defaults, its refusals.
+    const option_decision d = decide_kestrix_options(args);
     settings s;
-    s.threads = 0; // automatic
-    s.duration = 30;
-    s.size = 192;
-    s.workload = "standing_wave";
-    s.isa = "sse2";
-    s.threading = "os";
-    s.strict_isa_check = false;
-    s.large_pages = false;
-    s.bypass_timer_check = false;
-    s.harness_var = "none";
-    s.harness_opt = "";
-    s.sub_runs = 3;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string a = args[i], value;
-        bool has_value = false;
-        if (const auto eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = a.substr(eq + 1);
-            a = a.substr(0, eq);
-            has_value = true;
-        } else if (a.size() > 2 && a[0] == '-' && a[1] != '-') {
-            value = a.substr(2); // "-n4"
-            a = a.substr(0, 2);
-            has_value = true;
-        }
-        for (const auto& o : kestrix_options) {
-            if (a != o.long_name && a != o.short_name) {
-                continue;
-            }
-            if (o.flag) {
-                o.set(s, "");
-            } else if (has_value || i + 1 < args.size()) {
-                o.set(s, has_value ? value : args[++i]);
-            }
-        }
+    if (d.run) {
+        const decided_run& r = *d.run;
+        s.threads = r.threads;
+        s.duration = r.duration;
+        s.size = r.size;
+        s.workload = std::string(workload_choice_name(r.workload));
+        s.isa = std::string(isa_names[static_cast<std::size_t>(r.isa)]);
+        s.threading = std::string(placement_name(r.placement));
+        s.strict_isa_check = r.strict_isa_check;
+        s.large_pages = r.large_pages;
+        s.bypass_timer_check = r.bypass_timer_check;
+    }
+    if (d.harness) {
+        s.harness_var = std::string(sweep_variable_name(d.harness->variable));
+        s.harness_opt = d.harness->option;
+        s.sub_runs = d.harness->sub_runs;
     }
     return s;
 }

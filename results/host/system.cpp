@@ -1,5 +1,6 @@
 #include "host/system.hpp"
 
+#include "host/facts.hpp"
 #include "host/host.hpp"
 #include "platform/cpu.hpp"
 #include "platform/memory.hpp"
@@ -20,21 +21,36 @@ std::vector<std::string> words(const std::string& s) {
     return out;
 }
 
-const char* vendor_name(cpu_vendor v) {
-    switch (v) {
-    case cpu_vendor::intel:
-        return "intel";
-    case cpu_vendor::amd:
-        return "amd";
-    default:
-        return "other";
+// {"cpu": {"vendor": fact, ...}, "board": {...}} as {"cpu.vendor": fact, ...}.
+std::map<std::string, system_fact> flatten_facts(const nlohmann::json& groups) {
+    std::map<std::string, system_fact> out;
+    for (const char* group : {"cpu", "topology", "board"}) {
+        if (!groups.contains(group)) {
+            continue;
+        }
+        for (const auto& [name, f] : groups[group].items()) {
+            system_fact fact;
+            fact.value = f.value("value", nlohmann::json());
+            if (f.contains("source") && f["source"].is_string() &&
+                !f["source"].get<std::string>().empty()) {
+                fact.source = f["source"].get<std::string>();
+            }
+            if (f.contains("unavailable") && f["unavailable"].is_string() &&
+                !f["unavailable"].get<std::string>().empty()) {
+                fact.unavailable = f["unavailable"].get<std::string>();
+            }
+            if (!fact.source && !fact.unavailable) {
+                fact.unavailable = "not said";
+            }
+            out[std::string(group) + "." + name] = std::move(fact);
+        }
     }
+    return out;
 }
 
 } // namespace
 
 system_block describe_this_machine(bool with_host) {
-    const cpu_vendor_info v = read_cpu_vendor_info();
     const host_facts h = query_host();
     const cpu_topology t = detect_topology();
     system_block s;
@@ -42,7 +58,11 @@ system_block describe_this_machine(bool with_host) {
     s.note = "measured by kestrix-results on the machine that ran kestrix";
     s.processor.brand = read_cpu_brand();
     s.processor.features = words(format_cpu_features());
-    s.timer_rule = {vendor_name(v.vendor), v.family, v.model};
+    // The machine as users and other tools name it, each fact with its source or why it is
+    // missing; the timer rule's own view keeps its place.
+    const system_facts facts = collect_system_facts({"/", with_host});
+    s.timer_rule = {facts.timer_rule.vendor, facts.timer_rule.family, facts.timer_rule.model};
+    s.facts = flatten_facts(nlohmann::json(facts));
     std::uint64_t llcs = 0, cores = 0, logicals = 0;
     for (const auto& n : t.numa_nodes) {
         llcs += n.llcs.size();

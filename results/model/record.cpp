@@ -454,15 +454,7 @@ void from_json(const json& j, system_fact& v) {
     if (it == j.end()) {
         throw shape_error(".value", "missing");
     }
-    // A fact is a plain value: a text, a number, true or false, or a list of those.
-    const bool plain = it->is_primitive() ||
-                       (it->is_array() && std::all_of(it->begin(), it->end(), [](const json& x) {
-                            return x.is_primitive();
-                        }));
-    if (!plain) {
-        throw shape_error(".value", "not a plain value");
-    }
-    v.value = *it;
+    v.value = *it; // any JSON: a text, a number, a list of caches, ...
     KX_IN(source);
     KX_IN(unavailable);
     if (!v.source && !v.unavailable) {

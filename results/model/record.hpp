@@ -139,7 +139,7 @@ struct processor_info {
 };
 
 // The processor as the timer rule decodes it (a brand search and the base family only).
-struct timer_rule_view {
+struct timer_rule_block {
     std::optional<std::string> vendor; // "intel", "amd", "other"
     std::optional<std::int64_t> family, model;
 };
@@ -153,7 +153,7 @@ struct system_block {
     std::string source; // "this machine", "log", "version 1 record"
     std::string note;
     processor_info processor;
-    timer_rule_view timer_rule;
+    timer_rule_block timer_rule;
     // Named facts about the machine ("cpu.vendor", "board.vendor", ...); null when this build
     // of kestrix-results does not gather them.
     std::optional<std::map<std::string, system_fact>> facts;
