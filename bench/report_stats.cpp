@@ -1,5 +1,7 @@
 #include "report_stats.hpp"
 
+#include "analysis/statistics.hpp"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -7,15 +9,7 @@
 namespace kestrix::bench {
 
 double median(std::vector<double> values) {
-    if (values.empty()) {
-        return 0.0;
-    }
-    std::sort(values.begin(), values.end());
-    const std::size_t mid = values.size() / 2;
-    if (values.size() % 2 == 1) {
-        return values[mid];
-    }
-    return (values[mid - 1] + values[mid]) / 2.0;
+    return statistics::median(std::move(values));
 }
 
 double relative_spread(const std::vector<double>& values) {

@@ -1,5 +1,5 @@
 // kestrix-results: turns kestrix runs into records, compares them and draws them.
-#include "commands.hpp"
+#include "cli/commands.hpp"
 
 #include <cstdio>
 #include <exception>

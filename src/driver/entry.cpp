@@ -1,6 +1,7 @@
 #include "driver/entry.hpp"
 
 #include "console/animation.hpp"
+#include "console/log_text.hpp"
 #include "console/output.hpp"
 #include "driver/config.hpp"
 #include "driver/harness.hpp"
@@ -63,10 +64,11 @@ int dispatch(int argc, char** argv) {
             const run_env env = real_run_env(topology);
             run_harness(*decision.harness, decision.request, env);
         } else {
-            write_line(stream::err, "unknown var " + cl.harness.variable);
+            write_line(stream::err,
+                       std::string(log_text::harness_unknown_var) + cl.harness.variable);
         }
         end_interruptible(); // an interrupted run ends here
-        write_line(stream::out, "press enter to exit");
+        write_line(stream::out, log_text::press_enter);
         std::getchar();
         break;
     case program_mode::none:

@@ -1,5 +1,6 @@
 #include "driver/evaluate.hpp"
 
+#include "console/log_text.hpp"
 #include "console/output.hpp"
 
 #include <kestrix/version.hpp>
@@ -16,8 +17,8 @@ namespace kestrix {
 namespace {
 
 constexpr std::size_t column_count = 5;
-constexpr std::array<std::string_view, column_count> column_headers = {
-    "thread", "grid updates", "time", "MGups", "iterations"};
+constexpr const auto& column_headers = log_text::thread_columns;
+static_assert(column_headers.size() == column_count);
 
 using table_row = std::array<std::string, column_count>;
 
@@ -61,15 +62,15 @@ void print_table(console_sink& sink, const std::vector<table_row>& rows) {
 
 void print_invalid_banner(console_sink& sink) {
     write_line(sink, stream::err, "==================");
-    write_line(sink, stream::err, "  invalid result ");
+    write_line(sink, stream::err, log_text::invalid_result);
     write_line(sink, stream::err, "==================");
 }
 
 std::string format_score(double score) {
     if (score > 100.0) {
-        return fmt::format("{:.2f} MGups", score);
+        return fmt::format("{:.2f}", score) + std::string(log_text::mgups);
     }
-    return fmt::format("{:.4g} MGups", score);
+    return fmt::format("{:.4g}", score) + std::string(log_text::mgups);
 }
 
 std::optional<double> evaluate_run(const run_state& state, const run_request& request,
@@ -110,13 +111,14 @@ std::optional<double> evaluate_run(const run_state& state, const run_request& re
     }
 
     write_line(sink, stream::out, "===============");
-    write_line(sink, stream::out, "  valid result ");
+    write_line(sink, stream::out, log_text::valid_result);
     write_line(sink, stream::out, "===============");
     write_line(sink, stream::out,
-               fmt::format("kestrix v{} {} {}", version_text, workload_name(request.workload),
-                           isa_name(request.isa)));
+               std::string(log_text::version_banner) + fmt::format("{} {} {}", version_text,
+                                                                   workload_name(request.workload),
+                                                                   isa_name(request.isa)));
     write_line(sink, stream::out, brand);
-    write_line(sink, stream::out, "final score: " + format_score(score));
+    write_line(sink, stream::out, std::string(log_text::final_score) + format_score(score));
     return score;
 }
 

@@ -5,6 +5,7 @@
 #include "driver/run_types.hpp"
 #include "driver/sweep.hpp"
 
+#include "console/log_text.hpp"
 #include "console/output.hpp"
 
 #include <algorithm>
@@ -117,7 +118,8 @@ void execute_runs(run_list& runs, std::uint32_t sub_runs, std::uint32_t pause_ms
             }
             ++k;
             write_line(sink, stream::out, "");
-            write_line(sink, stream::out, fmt::format("!!HARNESS!! run {}/{}", k, total));
+            write_line(sink, stream::out,
+                       std::string(log_text::harness_run) + fmt::format("{}/{}", k, total));
             write_line(sink, stream::out, "");
             run.scores.push_back(execute_one(run, runner, sink));
             std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
@@ -129,8 +131,10 @@ void print_results_table(sweep_variable variable, const run_list& runs, std::uin
                          console_sink& sink) {
     const std::string_view name = sweep_variable_name(variable);
     write_line(sink, stream::out, "");
-    write_line(sink, stream::out, "!!HARNESS!!");
-    write_line(sink, stream::out, fmt::format("====={} results=====", name));
+    write_line(sink, stream::out, log_text::harness);
+    write_line(sink, stream::out,
+               std::string(log_text::results_open) + std::string(name) +
+                   std::string(log_text::results_close));
 
     std::size_t width = std::max<std::size_t>(8, name.size());
     for (const auto& run : runs) {
@@ -142,7 +146,7 @@ void print_results_table(sweep_variable variable, const run_list& runs, std::uin
     for (std::uint64_t i = 1; i <= sub_runs; ++i) {
         line.add(" {:>8}", fmt::format("run {}", i));
     }
-    line.add(" | {:>8} | {:>8}", "avg", "max/min");
+    line.add(" | {:>8} | {:>8}", log_text::results_average, log_text::results_spread);
     line.end();
     line.repeat('=', saturated_add(width + 25, saturated_mul(9, sub_runs)));
     line.end();
@@ -156,7 +160,7 @@ void print_results_table(sweep_variable variable, const run_list& runs, std::uin
         for (std::uint64_t i = 0; i < sub_runs; ++i) {
             const bool has = i < run.scores.size() && run.scores[i].has_value();
             if (!has) {
-                line.add(" {:>8}", "---");
+                line.add(" {:>8}", log_text::no_value);
                 continue;
             }
             const double v = *run.scores[i];
@@ -166,10 +170,11 @@ void print_results_table(sweep_variable variable, const run_list& runs, std::uin
             low = std::min(low, v);
             ++n;
         }
-        const std::string avg =
-            sum < 1e-10 ? std::string("---") : fmt::format("{:.2f}", sum / static_cast<double>(n));
-        const std::string spread =
-            high < 1e-10 ? std::string("---") : fmt::format("{:.2f}%", (high / low - 1.0) * 100.0);
+        const std::string avg = sum < 1e-10 ? std::string(log_text::no_value)
+                                            : fmt::format("{:.2f}", sum / static_cast<double>(n));
+        const std::string spread = high < 1e-10
+                                       ? std::string(log_text::no_value)
+                                       : fmt::format("{:.2f}%", (high / low - 1.0) * 100.0);
         line.add(" | {:>8} | {:>8}", avg, spread);
         line.end();
     }
@@ -181,24 +186,27 @@ void run_harness(const harness_request& harness, const run_request& base, const 
     try {
         runs = generate(harness.variable, harness.option, sweep_context{base, env});
     } catch (const std::bad_alloc&) {
-        write_line(sink, stream::err,
-                   fmt::format("not enough memory to plan the harness runs for {}\t{}; aborting",
-                               sweep_variable_name(harness.variable), harness.option));
+        write_line(
+            sink, stream::err,
+            std::string(log_text::harness_no_memory) +
+                fmt::format("{}\t{}", sweep_variable_name(harness.variable), harness.option) +
+                std::string(log_text::aborting));
         return;
     }
     if (!runs) {
-        write_line(sink, stream::err,
-                   fmt::format("couldn't generate runs for harness for {}\t{}",
-                               sweep_variable_name(harness.variable), harness.option));
+        write_line(
+            sink, stream::err,
+            std::string(log_text::harness_no_runs) +
+                fmt::format("{}\t{}", sweep_variable_name(harness.variable), harness.option));
         return;
     }
 
-    write_line(sink, stream::out, "!!HARNESS!! run values:");
+    write_line(sink, stream::out, log_text::harness_values);
     for (const auto& run : *runs) {
         write_line(sink, stream::out, run.label);
     }
     write_line(sink, stream::out,
-               "!!HARNESS!! estimated total time = " +
+               std::string(log_text::harness_estimate) +
                    format_duration(harness_estimate(*runs, harness.sub_runs, harness.pause_ms)));
     // Every sub-run of every point is a whole run on the same environment.
     const point_runner runner = [&env](const run_request& r) { return run_benchmark(r, env); };

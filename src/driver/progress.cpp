@@ -1,11 +1,19 @@
 #include "driver/progress.hpp"
 
+#include "console/log_text.hpp"
 #include "console/output.hpp"
 
 #include <iterator>
 #include <string_view>
 
 namespace kestrix {
+namespace {
+
+void append(fmt::memory_buffer& out, std::string_view text) {
+    out.append(text.data(), text.data() + text.size());
+}
+
+} // namespace
 
 void format_progress(fmt::memory_buffer& out, std::int64_t elapsed_seconds, std::uint32_t duration,
                      std::span<const progress_slot> slots) {
@@ -19,9 +27,12 @@ void format_progress(fmt::memory_buffer& out, std::int64_t elapsed_seconds, std:
         }
     }
     out.clear();
-    fmt::format_to(std::back_inserter(out),
-                   "\rbenchmarking... {}/{}s {:>16.4g} MGups  {} iterations", elapsed_seconds,
-                   duration, rate, iterations);
+    out.push_back('\r');
+    append(out, log_text::progress);
+    fmt::format_to(std::back_inserter(out), "{}/{}s {:>16.4g}", elapsed_seconds, duration, rate);
+    append(out, log_text::mgups);
+    fmt::format_to(std::back_inserter(out), "  {}", iterations);
+    append(out, log_text::iterations);
 }
 
 void print_progress(console_sink& sink, std::int64_t elapsed_seconds, std::uint32_t duration,

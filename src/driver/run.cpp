@@ -4,6 +4,7 @@
 #include "driver/interrupt.hpp"
 #include "driver/run_types.hpp"
 
+#include "console/log_text.hpp"
 #include "console/output.hpp"
 #include "platform/cpu.hpp"
 #include "platform/memory.hpp"
@@ -62,7 +63,7 @@ run_env real_run_env(topology_cache& cache) {
 
 void print_warning_box(console_sink& sink) {
     write_line(sink, stream::err, "===========");
-    write_line(sink, stream::err, "  warning  ");
+    write_line(sink, stream::err, log_text::warning);
     write_line(sink, stream::err, "===========");
 }
 
@@ -133,11 +134,14 @@ run_state perform_run(const run_request& p, const threading_manager& placement, 
 
     const std::uint64_t per_thread = grid_bytes(p.size);
     write_line(sink, stream::out,
-               fmt::format("running with {} thread{} ({})", count, count > 1 ? "s" : "",
-                           placement_name(p.placement)));
-    write_line(sink, stream::out, fmt::format("{} x {} x {} grid", p.size, p.size, p.size));
-    write_line(sink, stream::out, format_bytes(per_thread) + " per thread");
-    write_line(sink, stream::out, format_bytes_times(count, per_thread) + " total");
+               std::string(log_text::running_with) + fmt::format("{} thread{} ({})", count,
+                                                                 count > 1 ? "s" : "",
+                                                                 placement_name(p.placement)));
+    write_line(sink, stream::out,
+               fmt::format("{} x {} x {}", p.size, p.size, p.size) + std::string(log_text::grid));
+    write_line(sink, stream::out, format_bytes(per_thread) + std::string(log_text::per_thread));
+    write_line(sink, stream::out,
+               format_bytes_times(count, per_thread) + std::string(log_text::total));
 
     phase_barrier barrier(static_cast<std::ptrdiff_t>(count));
 
@@ -145,13 +149,14 @@ run_state perform_run(const run_request& p, const threading_manager& placement, 
     const coarse_timer coarse = env.probe_coarse();
     const std::string_view source = timer_source_name(fast.source);
     write_line(sink, stream::out,
-               fmt::format("Fast Timer Frequency: {} ({})",
-                           format_si(static_cast<std::uint64_t>(
-                                         std::max<std::int64_t>(display_frequency(fast), 0)),
-                                     "Hz"),
-                           source));
+               std::string(log_text::fast_timer_frequency) +
+                   fmt::format("{} ({})",
+                               format_si(static_cast<std::uint64_t>(
+                                             std::max<std::int64_t>(display_frequency(fast), 0)),
+                                         "Hz"),
+                               source));
     write_line(sink, stream::out,
-               "Coarse Timer Frequency: " +
+               std::string(log_text::coarse_timer_frequency) +
                    format_si(static_cast<std::uint64_t>(
                                  std::max<std::int64_t>(display_frequency(coarse), 0)),
                              "Hz"));

@@ -3,6 +3,7 @@
 #include "driver/run_types.hpp"
 #include "driver/timed_loop.hpp"
 
+#include "console/log_text.hpp"
 #include "console/output.hpp"
 
 #include <exception>
@@ -58,8 +59,8 @@ private:
         const run_request& p = a_.request;
         a_.env.place(a_.placement, a_.index);
         if (a_.is_main) {
-            say(stream::out,
-                std::string("allocating fields.... ") + (p.large_pages ? "(large pages)" : ""));
+            say(stream::out, std::string(log_text::allocating) +
+                                 std::string(p.large_pages ? log_text::large_pages : ""));
         }
         const std::int64_t t0 = a_.env.fast_now();
 
@@ -78,7 +79,7 @@ private:
             return;
         }
         if (a_.is_main) {
-            say(stream::out, "initalizing fields...");
+            say(stream::out, log_text::initializing);
         }
         if (auto err = s->init_fields()) {
             fail(fmt::format("failed to initalize field in thread {}", a_.index), *err);
@@ -90,13 +91,14 @@ private:
         }
         const std::int64_t t1 = a_.env.fast_now();
         if (a_.is_main) {
-            say(stream::out,
-                fmt::format("initialization took {}ms", elapsed_milliseconds(a_.fast, t0, t1)));
+            say(stream::out, std::string(log_text::initialization_took) +
+                                 fmt::format("{}", elapsed_milliseconds(a_.fast, t0, t1)) +
+                                 std::string(log_text::milliseconds));
         }
         arrived_at_start_ = true;
         a_.barrier.arrive_and_wait(); // common start
         if (a_.is_main) {
-            say(stream::out, "starting bench..");
+            say(stream::out, log_text::starting);
         }
         timed_phase(*s);
     }
@@ -136,7 +138,7 @@ private:
                                a_.progress);
                 write_line(a_.env.sink(), stream::out, "");
             }
-            say(stream::out, "validating result..");
+            say(stream::out, log_text::validating);
         }
         if (auto err = s.validate(n)) {
             fail(*err);

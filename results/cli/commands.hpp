@@ -1,0 +1,64 @@
+#pragma once
+// The command line of kestrix-results: run, import, show, compare, report. Each command has
+// its options record, a setup function that adds it to the parser, and its action.
+#include "analysis/views.hpp"
+#include "model/record.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+#include <vector>
+
+namespace kestrix::results {
+
+// Exit codes: 0 every sub-run scored, 1 some sub-run without a score, 2 our own usage error
+// or unusable input.
+int results_main(const std::vector<std::string>& args);
+
+struct run_options {
+    std::string out_dir = "kestrix-results";
+    std::string label;
+    bool no_host = false;
+    std::string kestrix; // empty: the one beside this program
+    std::vector<std::string> kestrix_args;
+};
+CLI::App* setup_run(CLI::App& app, run_options& o);
+int run_command(const run_options& o);
+
+struct import_options {
+    std::string out_dir = "kestrix-results";
+    std::string label;
+    std::vector<std::string> logs;
+};
+CLI::App* setup_import(CLI::App& app, import_options& o);
+int import_command(const import_options& o);
+
+enum class table_format { md, csv, json };
+
+struct table_options {
+    std::vector<std::string> files;
+    std::string format = "md";
+};
+CLI::App* setup_show(CLI::App& app, table_options& o);
+CLI::App* setup_compare(CLI::App& app, table_options& o);
+// The text show / compare print, for records already read.
+std::string show_text(const std::vector<record_view>& views, table_format f);
+std::string compare_text(const std::vector<record_view>& views, table_format f);
+table_format format_of(const std::string& s);
+int show_command(const table_options& o);
+int compare_command(const table_options& o);
+
+struct report_options {
+    std::vector<std::string> files;
+    std::string output;
+};
+CLI::App* setup_report(CLI::App& app, report_options& o);
+int report_command(const report_options& o);
+
+// Shared by the commands.
+void say(const std::string& line); // "kestrix-results: line" on standard error
+int exit_for(const record& r);
+std::vector<record_view> load_views(const std::vector<std::string>& files,
+                                    std::vector<record>* keep);
+
+} // namespace kestrix::results

@@ -1,0 +1,57 @@
+#include "capture/assemble.hpp"
+#include "cli/commands.hpp"
+#include "host/host.hpp"
+#include "host/system.hpp"
+#include "model/storage.hpp"
+#include "process/child.hpp"
+
+namespace kestrix::results {
+
+CLI::App* setup_run(CLI::App& app, run_options& o) {
+    auto* c =
+        app.add_subcommand("run", "run kestrix and keep its record (kestrix options after --)");
+    c->add_option("--out", o.out_dir, "folder for the record (default ./kestrix-results)");
+    c->add_option("--label", o.label, "a name for this record");
+    c->add_flag("--no-host", o.no_host, "leave the host name out of the record");
+    c->add_option("--kestrix", o.kestrix,
+                  "the kestrix binary (default: the one beside this program)");
+    c->add_option("kestrix-options", o.kestrix_args, "options passed to kestrix");
+    c->positionals_at_end(false);
+    return c;
+}
+
+int run_command(const run_options& o) {
+    const std::string kestrix = o.kestrix.empty() ? default_kestrix_path() : o.kestrix;
+    if (const auto problem = check_executable(kestrix); !problem.empty()) {
+        throw input_error(problem);
+    }
+    // The folder first: a run is not started when its record cannot be kept.
+    ensure_folder(o.out_dir);
+
+    system_block system = describe_this_machine(!o.no_host);
+    system.start_utc = utc_now();
+    const child_result child = run_child(kestrix, o.kestrix_args);
+    system.end_utc = utc_now();
+
+    const run_log log = read_log(child.events);
+    if (!log.recognized) {
+        throw input_error(kestrix + " did not write kestrix output: " + log.problem);
+    }
+    record r = make_record(log, {"run", o.label, o.kestrix_args, system});
+    r.kestrix_path = kestrix;
+    r.child = child_info{child.exit_code, child.signaled, child.interrupted};
+    if (child.interrupted) {
+        // kestrix ends an interrupted harness with its table, but the sub-runs after the
+        // interrupt never ran.
+        r.complete = false;
+        r.incomplete_reason = "interrupted";
+    }
+    const std::string path = write_record(o.out_dir, r);
+    say("record written to " + path);
+    if (child.interrupted) {
+        say("interrupted: the record holds the sub-runs that finished");
+    }
+    return exit_for(r);
+}
+
+} // namespace kestrix::results

@@ -1,0 +1,97 @@
+#include "host/system.hpp"
+
+#include "host/facts.hpp"
+#include "host/host.hpp"
+#include "platform/cpu.hpp"
+#include "platform/memory.hpp"
+#include "platform/topology.hpp"
+
+#include <sstream>
+
+namespace kestrix::results {
+namespace {
+
+std::vector<std::string> words(const std::string& s) {
+    std::vector<std::string> out;
+    std::istringstream in(s);
+    std::string w;
+    while (in >> w) {
+        out.push_back(w);
+    }
+    return out;
+}
+
+// {"cpu": {"vendor": fact, ...}, "board": {...}} as {"cpu.vendor": fact, ...}.
+std::map<std::string, system_fact> flatten_facts(const nlohmann::json& groups) {
+    std::map<std::string, system_fact> out;
+    for (const char* group : {"cpu", "topology", "board"}) {
+        if (!groups.contains(group)) {
+            continue;
+        }
+        for (const auto& [name, f] : groups[group].items()) {
+            system_fact fact;
+            fact.value = f.value("value", nlohmann::json());
+            if (f.contains("source") && f["source"].is_string() &&
+                !f["source"].get<std::string>().empty()) {
+                fact.source = f["source"].get<std::string>();
+            }
+            if (f.contains("unavailable") && f["unavailable"].is_string() &&
+                !f["unavailable"].get<std::string>().empty()) {
+                fact.unavailable = f["unavailable"].get<std::string>();
+            }
+            if (!fact.source && !fact.unavailable) {
+                fact.unavailable = "not said";
+            }
+            out[std::string(group) + "." + name] = std::move(fact);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+system_block describe_this_machine(bool with_host) {
+    const host_facts h = query_host();
+    const cpu_topology t = detect_topology();
+    system_block s;
+    s.source = "this machine";
+    s.note = "measured by kestrix-results on the machine that ran kestrix";
+    s.processor.brand = read_cpu_brand();
+    s.processor.features = words(format_cpu_features());
+    // The machine as users and other tools name it, each fact with its source or why it is
+    // missing; the timer rule's own view keeps its place.
+    const system_facts facts = collect_system_facts({"/", with_host});
+    s.timer_rule = {facts.timer_rule.vendor, facts.timer_rule.family, facts.timer_rule.model};
+    s.facts = flatten_facts(nlohmann::json(facts));
+    std::uint64_t llcs = 0, cores = 0, logicals = 0;
+    for (const auto& n : t.numa_nodes) {
+        llcs += n.llcs.size();
+        for (const auto& l : n.llcs) {
+            cores += l.cores.size();
+            for (const auto& c : l.cores) {
+                logicals += c.logicals.size();
+            }
+        }
+    }
+    s.topology.numa_nodes = t.numa_nodes.size();
+    s.topology.last_level_caches = llcs;
+    s.topology.cores = cores;
+    s.topology.logical_processors = logicals;
+    s.topology.performance_levels = t.perf_level_count;
+    if (h.packages > 0) {
+        s.topology.packages = static_cast<std::uint64_t>(h.packages);
+    }
+    if (h.total_memory > 0) {
+        s.memory_total_bytes = h.total_memory;
+    }
+    s.memory_available_bytes = available_physical_memory();
+    s.os_name = h.os_name;
+    s.os_version = h.os_version;
+    s.kernel = h.kernel;
+    if (with_host && !h.host_name.empty()) {
+        s.host = h.host_name;
+    }
+    return s;
+}
+
+} // namespace kestrix::results

@@ -1,0 +1,33 @@
+#include "output/exporters.hpp"
+
+#include <cstdio>
+
+namespace kestrix::results {
+
+std::string fixed(double v, int decimals) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+std::string cell(const std::optional<double>& v, int decimals) {
+    return v ? fixed(*v, decimals) : std::string("---");
+}
+
+std::string percent(const std::optional<double>& v) {
+    return v ? fixed(*v, 2) + " %" : std::string("---");
+}
+
+std::string scores_text(const point_stats& p, const char* sep) {
+    std::string s;
+    for (std::size_t i = 0; i < p.scores.size(); ++i) {
+        s += (i ? sep : "") + cell(p.scores[i]);
+    }
+    return s;
+}
+
+std::string yes_no(const std::optional<bool>& b) {
+    return b ? std::string(*b ? "yes" : "no") : std::string("---");
+}
+
+} // namespace kestrix::results

@@ -1,0 +1,31 @@
+#pragma once
+// The outputs of show, compare and report: one exporter per format.
+#include "analysis/views.hpp"
+#include "model/record.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrix::results {
+
+std::string markdown_show(const std::vector<record_view>& views);
+std::string markdown_compare(const std::vector<record_view>& views);
+std::string csv_show(const std::vector<record_view>& views);
+std::string csv_compare(const std::vector<record_view>& views);
+std::string json_show(const std::vector<record_view>& views);
+std::string json_compare(const std::vector<record_view>& views);
+
+// One self-contained HTML page: system blocks side by side, the compare tables, inline SVG
+// charts. It names no external file, font or script.
+std::string html_report(const std::vector<record>& records, const std::vector<record_view>& views,
+                        const std::string& generated_utc);
+
+// Shared by the exporters.
+std::string fixed(double v, int decimals);
+std::string cell(const std::optional<double>& v, int decimals = 2); // "---" when unknown
+std::string percent(const std::optional<double>& v);                // "1.23 %"
+std::string scores_text(const point_stats& p, const char* sep);
+std::string yes_no(const std::optional<bool>& b); // "---" when unknown
+
+} // namespace kestrix::results

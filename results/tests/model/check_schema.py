@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""Every kind of record against docs/record.schema.json with a real JSON-Schema validator
+(Debian python3-jsonschema): imports of every complete capture, `run` of each of kestrix's modes,
+and the version 1 records as the migration writes them. A record broken on purpose must fail,
+so that a validator that accepts everything cannot pass.
+
+usage: check_schema.py KESTRIX_RESULTS KESTRIX DATA_DIR SCHEMA MIGRATED_DIR
+"""
+import copy
+import glob
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+try:
+    import jsonschema
+except ImportError:
+    sys.exit("python3-jsonschema is not installed (apt-get install python3-jsonschema)")
+
+results, kestrix, data, schema_path, migrated = sys.argv[1:6]
+with open(schema_path, encoding="utf-8") as f:
+    schema = json.load(f)
+jsonschema.Draft202012Validator.check_schema(schema)
+validator = jsonschema.Draft202012Validator(schema)
+
+work = tempfile.mkdtemp(prefix="kx_schema_")
+seen = {}  # (source, mode) -> count
+failures = []
+
+
+def check(path):
+    with open(path, encoding="utf-8") as f:
+        rec = json.load(f)
+    errors = sorted(validator.iter_errors(rec), key=lambda e: list(e.absolute_path))
+    for e in errors[:3]:
+        failures.append(f"{os.path.basename(path)}: {e.json_path}: {e.message[:160]}")
+    key = (rec.get("source"), rec.get("mode"), "migrated" if rec.get("migrated_from") else "")
+    seen[key] = seen.get(key, 0) + 1
+    return rec
+
+
+def quiet(args):
+    return subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, text=True, timeout=240)
+
+
+for log in sorted(glob.glob(os.path.join(data, "*.log"))):
+    if os.path.basename(log) == "truncated.log":
+        continue  # refused: nothing written
+    out = os.path.join(work, "import")
+    r = quiet([results, "import", "--out", out, log])
+    if r.returncode not in (0, 1):
+        failures.append(f"import {log}: exit {r.returncode}: {r.stderr.strip()}")
+
+runs = [
+    ["-d", "1", "-s", "64", "-n", "1", "--harness-sub-runs", "1"],
+    ["--bogus"],
+    ["--help"],
+    ["--topo-debug"],
+    ["--timer-debug"],
+    ["--harness-var", "size", "--harness-opt", "64-128", "--harness-sub-runs", "0"],
+]
+for i, args in enumerate(runs):
+    out = os.path.join(work, f"run{i}")
+    r = quiet([results, "run", "--no-host", "--out", out, "--kestrix", kestrix, "--"] + args)
+    if r.returncode not in (0, 1):
+        failures.append(f"run {' '.join(args)}: exit {r.returncode}: {r.stderr.strip()}")
+
+records = sorted(glob.glob(os.path.join(work, "*", "*.json")))
+records += sorted(glob.glob(os.path.join(migrated, "*.json")))
+last = None
+for path in records:
+    last = check(path)
+
+want = {("import", m, "") for m in ("benchmark", "topology", "timers", "help", "error")}
+want |= {("run", m, "") for m in ("benchmark", "topology", "timers", "help", "error")}
+want |= {("import", "benchmark", "migrated"), ("run", "benchmark", "migrated")}
+for key in sorted(want - set(seen), key=str):
+    failures.append(f"no record of {key} was checked")
+
+# The validator has teeth: a score that is text and a fact without its source are refused.
+broken = copy.deepcopy(last)
+broken["sub_runs"] = [{"index": 1, "point": "none", "valid": True, "score": "fast"}]
+if validator.is_valid(broken):
+    failures.append("a record with a text score passed")
+broken = copy.deepcopy(last)
+broken["system"]["facts"] = {"cpu.vendor": {"value": "AuthenticAMD"}}
+if validator.is_valid(broken):
+    failures.append("a fact without source or reason passed")
+
+for f in failures:
+    print("FAIL:", f)
+print(f"{len(records)} records checked:",
+      ", ".join(f"{'/'.join(k for k in key if k)} {n}" for key, n in sorted(seen.items(), key=str)))
+sys.exit(1 if failures else 0)
