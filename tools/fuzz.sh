@@ -8,8 +8,8 @@
 # Fails on any crash, leak, timeout or sanitizer report; the input that failed is kept under the
 # build folder's artifacts/.
 #   KX_FUZZ_BUILD    build folder (default build/fuzz)
-#   KX_FUZZ_SECONDS  run time of each target (default: 30 for the command line, 20 for the log
-#                    reader, 15 for each record target: about 80 s in all)
+#   KX_FUZZ_SECONDS  run time of each target (default: 20 for the command line, 15 for the log
+#                    reader and the record reader, 10 for the outputs: about 60 s in all)
 #   KX_FUZZ_TARGETS  the targets to run (default all four)
 set -euo pipefail
 cd "$(dirname "$0")/.."
