@@ -65,6 +65,11 @@ check_others() { # $1: folder of the programs, $2: suffix, $3: how to start them
   for p in "${programs[@]:1}"; do
     eval "$3 $1/$p$2 --help" >/dev/null || fail "$4: $p --help failed"
   done
+  # The stability test checks one core for a moment and passes.
+  if [[ " ${programs[*]} " == *" kestrix-stress "* ]]; then
+    eval "$3 $1/kestrix-stress$2 --for 2s --slice 1s --isa sse2 --cores 0" </dev/null |
+      grep -q "^passed: no error" || fail "$4: a short kestrix-stress run did not pass"
+  fi
 }
 
 step "Debian package"
@@ -77,12 +82,15 @@ if grep -Eq "libfmt|libhwloc|libstdc|libgcc" <<<"$depends"; then
   fail "$deb: depends on a library that is linked in statically ($depends)"
 fi
 dpkg-deb -x "dist/$deb" "$tmp/deb"
-# Programs of this build: kestrix, and kestrix-results where it is built.
+# Programs of this build: kestrix, and its companions where they are built.
 mapfile -t programs < <(ls "$tmp/deb/usr/bin")
 [ "${programs[0]:-}" = kestrix ] || fail "$deb: no /usr/bin/kestrix (it holds ${programs[*]})"
-if [ -n "$(find build/portable -name kestrix-results -type f)" ] && [ "${#programs[@]}" != 2 ]; then
-  fail "$deb: kestrix-results was built but is not in /usr/bin"
-fi
+for companion in kestrix-results kestrix-stress; do
+  if [ -n "$(find build/portable -name "$companion" -type f)" ] &&
+    [[ " ${programs[*]} " != *" $companion "* ]]; then
+    fail "$deb: $companion was built but is not in /usr/bin"
+  fi
+done
 for f in "${programs[@]/#/usr/bin/}" usr/share/doc/kestrix/README.md usr/share/doc/kestrix/LICENSE \
   usr/share/doc/kestrix/docs; do
   [ -e "$tmp/deb/$f" ] || fail "$deb has no /$f"
