@@ -21,6 +21,7 @@ struct run_options {
     bool no_host = false;
     std::string kestrix; // empty: the one beside this program
     std::vector<std::string> kestrix_args;
+    double score_interval_s = 1.0;
 };
 CLI::App* setup_run(CLI::App& app, run_options& o);
 int run_command(const run_options& o);
