@@ -53,10 +53,10 @@ struct window_mean {
     double relative_error = 0;
 };
 window_mean mean_between(const std::vector<mark>& m, const error_model& err, double lo, double hi) {
-    const auto a = std::lower_bound(m.begin(), m.end(), lo,
-                                    [](const mark& x, double t) { return x.t < t; });
-    auto b = std::upper_bound(m.begin(), m.end(), hi,
-                              [](double t, const mark& x) { return t < x.t; });
+    const auto a =
+        std::lower_bound(m.begin(), m.end(), lo, [](const mark& x, double t) { return x.t < t; });
+    auto b =
+        std::upper_bound(m.begin(), m.end(), hi, [](double t, const mark& x) { return t < x.t; });
     if (a == m.end() || b == m.begin()) {
         return {};
     }

@@ -119,14 +119,10 @@ void from_json(const json& j, timeline_summary& v) {
 }
 
 void to_json(json& j, const score_timeline& v) {
-    j = {{"method", v.method},
-         {"interval_s", v.interval_s},
-         {"timed_s", v.timed_s},
-         {"progress_lines", v.progress_lines},
-         {"intervals", v.intervals},
-         {"relative_precision", nullable(v.relative_precision)},
-         {"downsampled", v.downsampled},
-         {"points", v.points},
+    j = {{"method", v.method},           {"interval_s", v.interval_s},
+         {"timed_s", v.timed_s},         {"progress_lines", v.progress_lines},
+         {"intervals", v.intervals},     {"relative_precision", nullable(v.relative_precision)},
+         {"downsampled", v.downsampled}, {"points", v.points},
          {"summary", v.summary}};
 }
 void from_json(const json& j, score_timeline& v) {
@@ -138,8 +134,8 @@ void from_json(const json& j, score_timeline& v) {
     v.method = method.get<std::string>();
     v.interval_s = number(member(j, "interval_s", at), at + ".interval_s");
     v.timed_s = number(member(j, "timed_s", at), at + ".timed_s");
-    for (auto [key, field] : {std::pair{"progress_lines", &v.progress_lines},
-                              std::pair{"intervals", &v.intervals}}) {
+    for (auto [key, field] :
+         {std::pair{"progress_lines", &v.progress_lines}, std::pair{"intervals", &v.intervals}}) {
         const json& n = member(j, key, at);
         if (!n.is_number_unsigned() && !(n.is_number_integer() && n.get<std::int64_t>() >= 0)) {
             throw record_error(at + "." + key + ": not a whole number in range");
