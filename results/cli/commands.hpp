@@ -39,6 +39,7 @@ enum class table_format { md, csv, json };
 struct table_options {
     std::vector<std::string> files;
     std::string format = "md";
+    bool series = false; // show: the score over time instead of the table
 };
 CLI::App* setup_show(CLI::App& app, table_options& o);
 CLI::App* setup_compare(CLI::App& app, table_options& o);
