@@ -13,17 +13,18 @@ namespace {
 
 using nlohmann::json;
 
-const char* const palette[] = {"#3b6ea8", "#d1743a", "#4a9a5b", "#b04a6f", "#7a62b8", "#8c7a3c"};
+const char* const run_palette[] = {"#3b6ea8", "#d1743a", "#4a9a5b",
+                                   "#b04a6f", "#7a62b8", "#8c7a3c"};
 
-std::string colour(std::size_t i) {
-    return palette[i % (sizeof palette / sizeof palette[0])];
+std::string run_colour(std::size_t i) {
+    return run_palette[i % (sizeof run_palette / sizeof run_palette[0])];
 }
 
-std::string num(double v) {
+std::string coord(double v) {
     return fixed(v, 1);
 }
 
-std::string csv_quote(const std::string& s) {
+std::string series_field(const std::string& s) {
     if (s.find_first_of(",\"\n\r") == std::string::npos) {
         return s;
     }
@@ -52,7 +53,7 @@ std::string drift_text(const score_timeline& t) {
 }
 
 // A round step for about five ticks up to `top`.
-double step_for(double top) {
+double axis_step(double top) {
     if (!(top > 0) || !std::isfinite(top)) {
         return 1;
     }
@@ -66,11 +67,11 @@ double step_for(double top) {
     return 10 * mag;
 }
 
-int decimals(double step) {
+int step_decimals(double step) {
     return step == std::floor(step) ? 0 : 1;
 }
 
-void chart(markup& m, const record& rec, const record_view& view) {
+void timeline_chart(markup& m, const record& rec, const record_view& view) {
     std::vector<const sub_run*> runs;
     double max_t = 0, max_v = 0, phase = 0;
     for (const auto& s : rec.sub_runs) {
@@ -91,55 +92,56 @@ void chart(markup& m, const record& rec, const record_view& view) {
     }
     const double w = 860, h = 300 + 16 * static_cast<double>(runs.size()), left = 70, right = 20,
                  top = 50, plot_h = 200, plot_w = w - left - right;
-    const double y_step = step_for(max_v * 1.05);
+    const double y_step = axis_step(max_v * 1.05);
     const double y_top = max_v > 0 ? std::ceil(max_v * 1.05 / y_step) * y_step : 1;
-    const double x_step = step_for(max_t);
+    const double x_step = axis_step(max_t);
     const double x_top = max_t > 0 ? std::ceil(max_t / x_step) * x_step : 1;
     auto X = [&](double t) { return left + t / x_top * plot_w; };
     auto Y = [&](double v) { return top + plot_h - v / y_top * plot_h; };
     const std::string what = "score over time";
     m.open("svg", {{"class", "chart"},
-                   {"width", num(w)},
-                   {"height", num(h)},
-                   {"viewBox", "0 0 " + num(w) + " " + num(h)},
+                   {"width", coord(w)},
+                   {"height", coord(h)},
+                   {"viewBox", "0 0 " + coord(w) + " " + coord(h)},
                    {"role", "img"}});
     m.element("title", {}, what + ": " + view.name + ": " + view.title);
-    m.element("text", {{"x", num(left)}, {"y", "20"}, {"class", "ctitle"}}, what);
-    m.element("text", {{"x", num(left)}, {"y", "38"}, {"class", "csub"}},
+    m.element("text", {{"x", coord(left)}, {"y", "20"}, {"class", "ctitle"}}, what);
+    m.element("text", {{"x", coord(left)}, {"y", "38"}, {"class", "csub"}},
               view.name + ": " + view.title);
     // The two tenths that drift compares.
     if (phase >= drift_min_phase_s) {
         for (const auto& [from, to, name] :
              {std::tuple{drift_skip_s, drift_skip_s + phase / 10, "first tenth after 2 s"},
               std::tuple{phase - phase / 10, phase, "last tenth"}}) {
-            m.open("rect", {{"x", num(X(from))},
-                            {"y", num(top)},
-                            {"width", num(X(to) - X(from))},
-                            {"height", num(plot_h)},
+            m.open("rect", {{"x", coord(X(from))},
+                            {"y", coord(top)},
+                            {"width", coord(X(to) - X(from))},
+                            {"height", coord(plot_h)},
                             {"class", "drift"}});
             m.element("title", {}, std::string(name) + ": drift compares their mean rates");
             m.close("rect");
         }
     }
     for (double v = 0; v <= y_top + y_step * 1e-9; v += y_step) {
-        m.leaf("line", {{"x1", num(left)},
-                        {"x2", num(left + plot_w)},
-                        {"y1", num(Y(v))},
-                        {"y2", num(Y(v))},
+        m.leaf("line", {{"x1", coord(left)},
+                        {"x2", coord(left + plot_w)},
+                        {"y1", coord(Y(v))},
+                        {"y2", coord(Y(v))},
                         {"class", "grid"}});
-        m.element("text", {{"x", num(left - 6)}, {"y", num(Y(v) + 4)}, {"text-anchor", "end"}},
-                  fixed(v, decimals(y_step)));
+        m.element("text", {{"x", coord(left - 6)}, {"y", coord(Y(v) + 4)}, {"text-anchor", "end"}},
+                  fixed(v, step_decimals(y_step)));
     }
     for (double t = 0; t <= x_top + x_step * 1e-9; t += x_step) {
         m.element("text",
-                  {{"x", num(X(t))}, {"y", num(top + plot_h + 18)}, {"text-anchor", "middle"}},
-                  fixed(t, decimals(x_step)));
+                  {{"x", coord(X(t))}, {"y", coord(top + plot_h + 18)}, {"text-anchor", "middle"}},
+                  fixed(t, step_decimals(x_step)));
     }
-    m.element(
-        "text",
-        {{"x", num(left + plot_w / 2)}, {"y", num(top + plot_h + 36)}, {"text-anchor", "middle"}},
-        "seconds of the timed phase");
-    const std::string mid = num(top + plot_h / 2);
+    m.element("text",
+              {{"x", coord(left + plot_w / 2)},
+               {"y", coord(top + plot_h + 36)},
+               {"text-anchor", "middle"}},
+              "seconds of the timed phase");
+    const std::string mid = coord(top + plot_h / 2);
     m.element("text",
               {{"x", "16"},
                {"y", mid},
@@ -150,23 +152,24 @@ void chart(markup& m, const record& rec, const record_view& view) {
         const auto& t = *runs[i]->timeline;
         std::string pts;
         for (const auto& p : t.points) {
-            pts += num(X(p.t_s)) + "," + num(Y(p.mgups)) + " ";
+            pts += coord(X(p.t_s)) + "," + coord(Y(p.mgups)) + " ";
         }
         m.open("polyline", {{"points", pts},
                             {"fill", "none"},
-                            {"stroke", colour(i)},
+                            {"stroke", run_colour(i)},
                             {"stroke-width", "1.5"},
                             {"class", "timeline"}});
         m.element("title", {}, "run " + std::to_string(runs[i]->index) + ": " + drift_text(t));
         m.close("polyline");
         const double y = top + plot_h + 56 + 16 * static_cast<double>(i);
-        m.leaf("rect", {{"x", num(left)},
-                        {"y", num(y - 9)},
+        m.leaf("rect", {{"x", coord(left)},
+                        {"y", coord(y - 9)},
                         {"width", "12"},
                         {"height", "10"},
-                        {"fill", colour(i)}});
+                        {"fill", run_colour(i)}});
         const bool fell = !drift_note(t.summary).empty();
-        m.open("text", {{"x", num(left + 16)}, {"y", num(y)}, {"class", fell ? "fell" : "csub"}});
+        m.open("text",
+               {{"x", coord(left + 16)}, {"y", coord(y)}, {"class", fell ? "fell" : "csub"}});
         if (fell) {
             m.character(9888).text(" ");
         }
@@ -224,8 +227,8 @@ std::string series_csv(const std::vector<record>& records, const std::vector<rec
             if (!s.timeline) {
                 continue;
             }
-            const std::string head = csv_quote(views[i].name) + "," + std::to_string(s.index) +
-                                     "," + csv_quote(s.point) + ",";
+            const std::string head = series_field(views[i].name) + "," + std::to_string(s.index) +
+                                     "," + series_field(s.point) + ",";
             for (const auto& p : s.timeline->points) {
                 out += head + fixed(p.t_s, 3) + "," + fixed(p.mgups, 3) + "\n";
             }
@@ -291,7 +294,7 @@ void timeline_charts(markup& body, const std::vector<record>& records,
         .text(").")
         .close("p");
     for (std::size_t i = 0; i < records.size() && i < views.size(); ++i) {
-        chart(body, records[i], views[i]);
+        timeline_chart(body, records[i], views[i]);
     }
 }
 
