@@ -96,6 +96,11 @@ void timeline_chart(markup& m, const record& rec, const record_view& view) {
     const double y_top = max_v > 0 ? std::ceil(max_v * 1.05 / y_step) * y_step : 1;
     const double x_step = axis_step(max_t);
     const double x_top = max_t > 0 ? std::ceil(max_t / x_step) * x_step : 1;
+    // A record edited by hand may hold any number: no axis of a thousand ticks, none endless.
+    if (!(y_step > 0 && x_step > 0 && std::isfinite(y_top) && std::isfinite(x_top) &&
+          y_top / y_step < 100 && x_top / x_step < 100)) {
+        return;
+    }
     auto X = [&](double t) { return left + t / x_top * plot_w; };
     auto Y = [&](double v) { return top + plot_h - v / y_top * plot_h; };
     const std::string what = "score over time";

@@ -186,6 +186,14 @@ TEST(TimelineOutput, ReportDrawsTheScoreOverTimeAndMarksAFall) {
     EXPECT_EQ(count("<rect x=") - count("width=\"12\""), 4u); // two drift windows per 20 s run
     EXPECT_EQ(count("class=\"fell\""), 1u);
     EXPECT_NE(page.find("run 1 (none): drift n/a: too short"), std::string::npos);
+    // Numbers no run gives (a record edited by hand) draw no chart, and never hang.
+    for (const double v : {1.7e308, 5e-324, -1.0}) {
+        auto odd = load({synthetic("odd", 20, 99, 90, 90)});
+        odd.records[0].sub_runs[0].timeline->points[3] = {3.0, v};
+        odd.records[0].sub_runs[0].timeline->timed_s = v;
+        EXPECT_NE(html_report(odd.records, odd.views, "now").find("Score over time"),
+                  std::string::npos);
+    }
     // A page without any timeline has no such section.
     const auto none = load({imported()});
     EXPECT_EQ(html_report(none.records, none.views, "now").find("Score over time"),
