@@ -14,6 +14,7 @@ struct point_stats {
     int n = 0;                                 // sub-runs with a score
     std::optional<double> median, mean, sd, cv_percent, min, max;
     bool noisy = false;
+    std::vector<std::optional<double>> drifts; // per sub-run, as scores; empty = not known
 };
 
 struct record_view {

@@ -934,4 +934,20 @@ run_log read_log(std::string_view text) {
     return read_log(console_lines(text));
 }
 
+std::optional<progress_line> progress_of(std::string_view line) {
+    classified c;
+    if (!progress_line_of(line, c)) {
+        return std::nullopt;
+    }
+    return progress_line{c.i1, c.n1, to_number(c.a), c.n2};
+}
+
+std::optional<std::uint64_t> sub_run_marker_of(std::string_view line) {
+    const classified c = classify(line);
+    if (c.kind != line_kind::harness_run) {
+        return std::nullopt;
+    }
+    return c.n1;
+}
+
 } // namespace kestrix::results

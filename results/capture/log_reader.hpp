@@ -33,4 +33,8 @@ run_log read_log(const std::vector<std::string>& lines);
 run_log read_log(const std::vector<console_event>& events);
 run_log read_log(std::string_view text); // a saved log
 
+// One line read alone: a progress line, or the "run k/n" marker that opens sub-run k.
+std::optional<progress_line> progress_of(std::string_view line);
+std::optional<std::uint64_t> sub_run_marker_of(std::string_view line);
+
 } // namespace kestrix::results

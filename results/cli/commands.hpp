@@ -21,6 +21,7 @@ struct run_options {
     bool no_host = false;
     std::string kestrix; // empty: the one beside this program
     std::vector<std::string> kestrix_args;
+    double score_interval_s = 1.0;
 };
 CLI::App* setup_run(CLI::App& app, run_options& o);
 int run_command(const run_options& o);
@@ -38,6 +39,7 @@ enum class table_format { md, csv, json };
 struct table_options {
     std::vector<std::string> files;
     std::string format = "md";
+    bool series = false; // show: the score over time instead of the table
 };
 CLI::App* setup_show(CLI::App& app, table_options& o);
 CLI::App* setup_compare(CLI::App& app, table_options& o);

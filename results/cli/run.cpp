@@ -1,4 +1,5 @@
 #include "capture/assemble.hpp"
+#include "capture/score_timeline.hpp"
 #include "cli/commands.hpp"
 #include "host/host.hpp"
 #include "host/system.hpp"
@@ -15,6 +16,9 @@ CLI::App* setup_run(CLI::App& app, run_options& o) {
     c->add_flag("--no-host", o.no_host, "leave the host name out of the record");
     c->add_option("--kestrix", o.kestrix,
                   "the kestrix binary (default: the one beside this program)");
+    c->add_option("--score-interval", o.score_interval_s,
+                  "seconds per point of the score over time (default 1)")
+        ->check(CLI::Range(0.1, 3600.0));
     c->add_option("kestrix-options", o.kestrix_args, "options passed to kestrix");
     c->positionals_at_end(false);
     return c;
@@ -39,6 +43,7 @@ int run_command(const run_options& o) {
     }
     record r = make_record(log, {"run", o.label, o.kestrix_args, system});
     r.kestrix_path = kestrix;
+    attach_timelines(r, child.events, o.score_interval_s);
     r.child = child_info{child.exit_code, child.signaled, child.interrupted};
     if (child.interrupted) {
         // kestrix ends an interrupted harness with its table, but the sub-runs after the

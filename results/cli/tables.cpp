@@ -1,5 +1,7 @@
 #include "cli/commands.hpp"
+#include "model/storage.hpp"
 #include "output/exporters.hpp"
+#include "output/timeline_export.hpp"
 
 #include <cstdio>
 
@@ -26,7 +28,9 @@ table_format format_of(const std::string& s) {
 }
 
 CLI::App* setup_show(CLI::App& app, table_options& o) {
-    return setup_table(app, o, "show", "per-point statistics of each record");
+    auto* c = setup_table(app, o, "show", "per-point statistics of each record");
+    c->add_flag("--series", o.series, "the score over time of every sub-run (csv or json)");
+    return c;
 }
 
 CLI::App* setup_compare(CLI::App& app, table_options& o) {
@@ -56,7 +60,17 @@ std::string compare_text(const std::vector<record_view>& views, table_format f) 
 }
 
 int show_command(const table_options& o) {
-    return print(show_text(load_views(o.files, nullptr), format_of(o.format)));
+    const table_format f = format_of(o.format);
+    if (o.series && f == table_format::md) {
+        throw input_error("--series writes csv or json: add --format csv or --format json");
+    }
+    std::vector<record> recs;
+    const auto views = load_views(o.files, &recs);
+    if (o.series) {
+        return print(f == table_format::csv ? series_csv(recs, views) : series_json(recs, views));
+    }
+    return print(show_text(views, f) +
+                 (f == table_format::md ? timeline_summary_lines(recs, views) : std::string()));
 }
 
 int compare_command(const table_options& o) {

@@ -239,6 +239,7 @@ void to_json(json& j, const sub_run& v) {
     j["timers"] = {{"fast", out(v.fast_timer)}, {"coarse", out(v.coarse_timer)}};
     KX_OUT(progress);
     KX_OUT(thread_table);
+    KX_OUT(timeline);
 }
 void from_json(const json& j, sub_run& v) {
     KX_IN(index);
@@ -260,6 +261,7 @@ void from_json(const json& j, sub_run& v) {
     KX_IN(workload);
     KX_IN(isa);
     KX_IN(initialization_ms);
+    KX_IN(timeline);
     std::optional<json> timers;
     field(j, "timers", timers);
     if (timers && !timers->is_object()) {

@@ -2,6 +2,8 @@
 // The record: one kestrix invocation, as C++ types. to_json/from_json below are the one place
 // that knows its JSON shape (docs/record.schema.json); everything else works on these types.
 // std::optional is JSON null: not known, or not shown by kestrix.
+#include "model/timeline.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
@@ -65,6 +67,7 @@ struct sub_run {
     std::optional<timer_frequency> fast_timer, coarse_timer;
     std::optional<progress_line> progress; // the last one
     std::optional<std::vector<thread_row>> thread_table;
+    std::optional<score_timeline> timeline; // null: no arrival times (imports, older records)
 };
 
 struct results_row {

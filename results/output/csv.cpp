@@ -1,4 +1,7 @@
 #include "output/exporters.hpp"
+#include "output/timeline_export.hpp"
+
+#include <algorithm>
 
 namespace kestrix::results {
 namespace {
@@ -33,16 +36,24 @@ std::string csv_show(const std::vector<record_view>& views) {
 }
 
 std::string csv_compare(const std::vector<record_view>& views) {
-    std::string out =
-        "variable,point,record,scores,n,median,mean,sd,cv_percent,noisy,ratio,exceeds_spread\n";
-    for (const auto& g : compare_groups(views)) {
+    const auto groups = compare_groups(views);
+    const bool drift = std::any_of(groups.begin(), groups.end(), group_has_drift);
+    std::string out = "variable,point,record,scores,n,median,mean,sd,cv_percent,noisy,ratio,"
+                      "exceeds_spread";
+    out += drift ? ",drift\n" : "\n";
+    for (const auto& g : groups) {
         for (const auto& row : g.rows) {
             const auto& p = *row.stats;
             out += csv_field(g.variable) + "," + csv_field(row.point) + "," +
                    csv_field(g.records[row.record]->name) + "," + scores_text(p, ";") + "," +
                    std::to_string(p.n) + "," + cell(p.median) + "," + cell(p.mean) + "," +
                    cell(p.sd) + "," + cell(p.cv_percent) + "," + (p.noisy ? "yes" : "no") + "," +
-                   cell(row.ratio, 3) + "," + yes_no(row.exceeds) + "\n";
+                   cell(row.ratio, 3) + "," + yes_no(row.exceeds);
+            if (drift) {
+                out += ',';
+                out += drifts_text(p, ";");
+            }
+            out += '\n';
         }
     }
     return out;

@@ -1,5 +1,6 @@
 #include "output/exporters.hpp"
 #include "output/markup.hpp"
+#include "output/timeline_export.hpp"
 #include "report_css.hpp"
 #include "report_html.hpp"
 
@@ -483,6 +484,7 @@ std::string html_report(const std::vector<record>& records, const std::vector<re
         }
         compare_table(body, g);
     }
+    timeline_charts(body, records, views);
     return fill(fill(assets::report_html, "{{style}}", std::string(assets::report_css)), "{{body}}",
                 body.str());
 }

@@ -1,4 +1,5 @@
 #include "output/exporters.hpp"
+#include "output/timeline_export.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -54,8 +55,15 @@ std::string json_compare(const std::vector<record_view>& views) {
             recs.push_back({{"record", r->name}, {"title", r->title}});
         }
         json rows = json::array();
+        const bool drift = group_has_drift(g);
         for (const auto& row : g.rows) {
             json j = stats_json(*row.stats);
+            if (drift) {
+                j["drifts"] = json::array();
+                for (const auto& d : row.stats->drifts) {
+                    j["drifts"].push_back(nullable(d));
+                }
+            }
             j["record"] = g.records[row.record]->name;
             j["ratio"] = nullable(row.ratio);
             j["exceeds_spread"] = row.exceeds ? json(*row.exceeds) : json(nullptr);

@@ -1,4 +1,5 @@
 #include "output/exporters.hpp"
+#include "output/timeline_export.hpp"
 
 #include <algorithm>
 
@@ -73,16 +74,19 @@ std::string markdown_compare(const std::vector<record_view>& views) {
             out +=
                 "- " + md_escape(g.records[i]->name) + ": " + md_escape(g.records[i]->title) + "\n";
         }
+        const bool drift = group_has_drift(g);
         out += "\n| " + md_escape(g.variable) +
-               " | record | scores | median | mean | sd | cv | ratio | beyond spread | note |\n"
-               "|---|---|---|---:|---:|---:|---:|---:|---|---|\n";
+               " | record | scores | median | mean | sd | cv | ratio | beyond spread | note |" +
+               (drift ? " drift |" : "") + "\n|---|---|---|---:|---:|---:|---:|---:|---|---|" +
+               (drift ? "---|" : "") + "\n";
         for (const auto& row : g.rows) {
             const auto& p = *row.stats;
             out += "| " + md_escape(row.point) + " | " + md_escape(g.records[row.record]->name) +
                    " | " + scores_text(p, " ") + " | " + cell(p.median) + " | " + cell(p.mean) +
                    " | " + cell(p.sd) + " | " + percent(p.cv_percent) + " | " + cell(row.ratio, 3) +
                    " | " + (row.record == 0 ? std::string() : yes_no(row.exceeds)) + " | " +
-                   (p.noisy ? noisy_note() : "") + " |\n";
+                   (p.noisy ? noisy_note() : "") + " |" +
+                   (drift ? " " + drifts_text(p, " ") + " |" : "") + "\n";
         }
     }
     return out;

@@ -21,6 +21,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 "$bin" import --out "$work/rec" --label wine "$data/windows_plain.log" >/dev/null 2>&1
 mapfile -t records < <(ls "$work"/rec/*.json)
 [[ ${#records[@]} -eq 4 ]] || fail "expected 4 records, got ${#records[@]}"
+# A record of `run` (two 12 s sub-runs): its score over time is drawn.
+records+=("$data/timeline_run.json")
 "$bin" report "${records[@]}" -o "$work/report.html" 2>/dev/null || fail "report exited $?"
 page="$work/report.html"
 
@@ -35,7 +37,11 @@ flags=(--headless --no-sandbox --disable-gpu --disable-background-networking --d
 timeout 120 "$browser" "${flags[@]}" --dump-dom "file://$page" > "$work/dom.html" 2>"$work/dom.err" ||
     fail "chromium --dump-dom failed: $(tail -n 3 "$work/dom.err")"
 charts=$(grep -o '<svg class="chart"' "$work/dom.html" | wc -l)
-[[ $charts -eq 3 ]] || fail "expected 3 charts in the DOM (threads, isa, repeated runs), found $charts"
+[[ $charts -eq 4 ]] ||
+    fail "expected 4 charts in the DOM (threads, isa, repeated runs, score over time), found $charts"
+[[ $(grep -o 'class="timeline"' "$work/dom.html" | wc -l) -eq 2 ]] ||
+    fail "expected the score over time of 2 sub-runs"
+grep -q 'class="drift"' "$work/dom.html" || fail "no drift windows in the score over time"
 grep -q 'class="series"' "$work/dom.html" || fail "no scaling line in the threads chart"
 grep -q 'class="ideal"' "$work/dom.html" || fail "no ideal line in the threads chart"
 grep -q 'class="bar"' "$work/dom.html" || fail "no bars in the bar charts"

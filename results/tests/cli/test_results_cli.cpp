@@ -213,6 +213,8 @@ TEST(ResultsCli, BadInputIsOneLineAndExitTwoAndWritesNothing) {
         {{"frobnicate"}, "kestrix-results --help"},
         {{}, "kestrix-results --help"},
         {{"show", "--format", "xml", text.string()}, "kestrix-results --help"},
+        {{"show", "--series", data_file("timeline_run.json")}, "add --format csv or --format json"},
+        {{"run", "--out", o, "--score-interval", "0", "--", "-d", "1"}, "kestrix-results --help"},
         {{"report", text.string()}, "kestrix-results --help"},
     };
     for (const auto& rw : rows) {

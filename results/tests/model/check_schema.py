@@ -80,6 +80,19 @@ want |= {("import", "benchmark", "migrated"), ("run", "benchmark", "migrated")}
 for key in sorted(want - set(seen), key=str):
     failures.append(f"no record of {key} was checked")
 
+# A run keeps each sub-run's score over time; an import has no arrival times.
+timed = [s for path in records for s in json.load(open(path, encoding="utf-8"))["sub_runs"]
+         if s.get("timeline")]
+if not timed:
+    failures.append("no run record holds a timeline")
+for s in timed:
+    t = s["timeline"]
+    if not t["points"] or t["summary"]["drift_unavailable"] != "too short":
+        failures.append(f"a 1 s run's timeline: {t['points'][:3]}, {t['summary']}")
+imported = [path for path in records if "/import/" in path]
+if any(s.get("timeline") for path in imported for s in json.load(open(path))["sub_runs"]):
+    failures.append("an imported record holds a timeline")
+
 # The validator has teeth: a score that is text and a fact without its source are refused.
 broken = copy.deepcopy(last)
 broken["sub_runs"] = [{"index": 1, "point": "none", "valid": True, "score": "fast"}]
@@ -89,6 +102,14 @@ broken = copy.deepcopy(last)
 broken["system"]["facts"] = {"cpu.vendor": {"value": "AuthenticAMD"}}
 if validator.is_valid(broken):
     failures.append("a fact without source or reason passed")
+
+if timed:
+    broken = copy.deepcopy(last)
+    broken["sub_runs"] = [copy.deepcopy(timed[0])]
+    broken["sub_runs"][0]["index"] = 1
+    broken["sub_runs"][0]["timeline"]["points"] = [[0.5, "fast"]]
+    if validator.is_valid(broken):
+        failures.append("a timeline point with a text rate passed")
 
 for f in failures:
     print("FAIL:", f)

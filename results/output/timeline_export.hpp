@@ -1,0 +1,32 @@
+#pragma once
+// The score over time in show, compare and report: a line per sub-run, the series as CSV or
+// JSON, a drift column, and the chart.
+#include "analysis/views.hpp"
+#include "model/record.hpp"
+#include "output/markup.hpp"
+
+#include <string>
+#include <vector>
+
+namespace kestrix::results {
+
+// Why a sub-run has no timeline.
+std::string no_timeline_reason(const record& r);
+
+// "- name run k (point): ... drift 0.998 (±1.2 %)", one line per sub-run; empty without any.
+std::string timeline_summary_lines(const std::vector<record>& records,
+                                   const std::vector<record_view>& views);
+
+// Every point of every sub-run's timeline.
+std::string series_csv(const std::vector<record>& records, const std::vector<record_view>& views);
+std::string series_json(const std::vector<record>& records, const std::vector<record_view>& views);
+
+// compare's drift column: shown where some record of the group knows a drift.
+bool group_has_drift(const compare_group& g);
+std::string drifts_text(const point_stats& p, const char* sep); // "0.998 ---"
+
+// One chart per record with a timeline: the score over time of each sub-run, drift marked.
+void timeline_charts(markup& body, const std::vector<record>& records,
+                     const std::vector<record_view>& views);
+
+} // namespace kestrix::results
