@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <set>
 #include <tuple>
 
 namespace kestrix::results {
@@ -246,8 +247,16 @@ fleet_report fleet_of(const std::vector<fleet_input>& inputs, fleet_metric metri
         }
         out.groups[g->second].hosts.push_back(std::move(h));
     }
+    // Batch systems name nodes their own way; a node's record may carry that name as its label.
+    std::set<std::string> names;
+    for (const auto& in : inputs) {
+        if (in.rec) {
+            names.insert(host_of(in));
+            names.insert(in.rec->label);
+        }
+    }
     for (const std::string& host : expected) {
-        if (!latest.count(host)) {
+        if (!names.count(host)) {
             ++out.hosts;
             out.failed.push_back({host, "", "", {}, {}, {}, false, "wrote no record"});
         }
