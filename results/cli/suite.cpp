@@ -86,6 +86,8 @@ int suite_command(const suite_options& o) {
     s.duration_s = o.quick ? 10 : 30;
     s.widest = "sse2";
     bool interrupted = false;
+    say("finding the widest variant kestrix runs here, widest first (a refusal below is part of "
+        "the search)");
     for (const char* isa : widest_first) {
         s.checked.emplace_back(isa);
         if (runs_here(kestrix, isa, system, interrupted)) {
