@@ -1,6 +1,7 @@
-// show, compare and report on fuzzed records: the input is up to four record files separated
-// by a line "--8<--"; those that read are shown, compared and drawn in every format. The JSON
-// outputs must be JSON.
+// show, compare, report and the fleet report on fuzzed records: the input is up to four record
+// files separated by a line "--8<--"; those that read are shown, compared, drawn and judged as
+// a fleet in every format. The JSON outputs must be JSON.
+#include "analysis/fleet.hpp"
 #include "cli/commands.hpp"
 #include "model/storage.hpp"
 #include "output/exporters.hpp"
@@ -25,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view text(reinterpret_cast<const char*>(data), size);
     std::vector<record> records;
     std::vector<record_view> views;
+    std::vector<fleet_input> fleet;
     constexpr std::string_view cut = "\n--8<--\n";
     for (int i = 0; i < 4 && !text.empty(); ++i) {
         const auto at = text.find(cut);
@@ -33,7 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         try {
             records.push_back(record_from_json(parse_json_text(doc)));
             views.push_back(view_of(records.back(), "r" + std::to_string(i) + ".json"));
+            fleet.push_back({"r" + std::to_string(i) + ".json", records.back(), ""});
         } catch (const input_error&) {
+            fleet.push_back({"r" + std::to_string(i) + ".json", std::nullopt, "unreadable"});
         }
     }
     if (records.empty()) {
@@ -46,6 +50,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (nlohmann::json::parse(shown, nullptr, false).is_discarded() ||
              nlohmann::json::parse(compared, nullptr, false).is_discarded())) {
             broken("show or compare --format json is not JSON");
+        }
+    }
+    for (const auto m : {fleet_metric::all, fleet_metric::single_baseline}) {
+        const fleet_report r = fleet_of(fleet, m, {}, {"r0", "node"});
+        (void)fleet_markdown(r);
+        (void)fleet_csv(r);
+        if (nlohmann::json::parse(fleet_json(r), nullptr, false).is_discarded()) {
+            broken("fleet --format json is not JSON");
         }
     }
     const std::string page = html_report(records, views, "2026-12-10T00:00:00Z");

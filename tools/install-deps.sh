@@ -5,7 +5,7 @@ set -euo pipefail
 pkgs=(cmake g++ make pkg-config libfmt-dev libhwloc-dev googletest libgtest-dev libgmock-dev
       libbenchmark-dev clang-format-14 g++-mingw-w64-x86-64 wine wine64 qemu-user binutils
       python3 clang-16 libclang-rt-16-dev clang-19 llvm-19 git dpkg-dev zip unzip file
-      libcli11-dev nlohmann-json3-dev chromium libxxhash-dev python3-jsonschema)
+      libcli11-dev nlohmann-json3-dev chromium libxxhash-dev python3-jsonschema slurm-wlm munge)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

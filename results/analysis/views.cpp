@@ -16,7 +16,34 @@ std::string text_of(const std::optional<std::uint64_t>& v) {
     return v ? std::to_string(*v) : std::string("?");
 }
 
+const suite_part* part_named(const suite_info& s, const char* name) {
+    for (const auto& p : s.parts) {
+        if (p.name == name) {
+            return &p;
+        }
+    }
+    return nullptr;
+}
+
+std::string median_text(const suite_part* p) {
+    if (!p || !p->median) {
+        return "---";
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", *p->median);
+    return buf;
+}
+
 } // namespace
+
+std::string suite_headline(const suite_info& s) {
+    const suite_part* single = part_named(s, "single");
+    const suite_part* all = part_named(s, "all");
+    return "single thread " + median_text(single) + " MGups (" + s.widest + "), all threads " +
+           median_text(all) + " MGups (" + s.widest + "); sse2 " +
+           median_text(part_named(s, "single_baseline")) + " / " +
+           median_text(part_named(s, "all_baseline"));
+}
 
 std::string noisy_note() {
     char buf[32];
@@ -77,7 +104,12 @@ record_view view_of(const record& r, const std::string& file_name) {
               setting(o.size, "size", ", N = ", "") + setting(o.duration, "duration", ", ", " s") +
               setting(o.threads, "threads", ", ", o.threads == 1u ? " thread" : " threads") +
               setting(o.threading, "", " (", ")");
-    if (v.variable != "none") {
+    if (r.suite) {
+        // The standard run: its four parts are the points, grouped with other standard runs.
+        v.variable = "suite";
+        v.title = brand + ", standard run" + (r.suite->quick ? " (quick)" : "");
+        v.headline = suite_headline(*r.suite);
+    } else if (v.variable != "none") {
         v.title += ", " + v.variable + " sweep";
     }
     // Points in the harness's order; sub-runs fall into them by their point label.

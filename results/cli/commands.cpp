@@ -46,11 +46,15 @@ int results_main(const std::vector<std::string>& args) {
     import_options imp;
     table_options show, cmp;
     report_options rep;
+    suite_options sui;
+    fleet_options flt;
     CLI::App* run_cmd = setup_run(app, run);
     CLI::App* imp_cmd = setup_import(app, imp);
     CLI::App* show_cmd = setup_show(app, show);
     CLI::App* cmp_cmd = setup_compare(app, cmp);
     CLI::App* rep_cmd = setup_report(app, rep);
+    CLI::App* sui_cmd = setup_suite(app, sui);
+    CLI::App* flt_cmd = setup_fleet(app, flt);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
@@ -84,6 +88,12 @@ int results_main(const std::vector<std::string>& args) {
         }
         if (rep_cmd->parsed()) {
             return report_command(rep);
+        }
+        if (sui_cmd->parsed()) {
+            return suite_command(sui);
+        }
+        if (flt_cmd->parsed()) {
+            return fleet_command(flt);
         }
     } catch (const std::exception& e) {
         say(e.what());

@@ -26,6 +26,27 @@ struct run_options {
 CLI::App* setup_run(CLI::App& app, run_options& o);
 int run_command(const run_options& o);
 
+struct suite_options {
+    bool quick = false;
+    std::string out_dir = "kestrix-results";
+    std::string label;
+    bool no_host = false;
+    std::string kestrix;
+};
+CLI::App* setup_suite(CLI::App& app, suite_options& o);
+int suite_command(const suite_options& o);
+
+struct fleet_options {
+    std::vector<std::string> paths;
+    std::string metric = "all";
+    double z_limit = -3.5;
+    double below_percent = 5.0;
+    std::string expect; // host names that must have a record (comma or blank separated)
+    std::string format = "md";
+};
+CLI::App* setup_fleet(CLI::App& app, fleet_options& o);
+int fleet_command(const fleet_options& o);
+
 struct import_options {
     std::string out_dir = "kestrix-results";
     std::string label;

@@ -1,6 +1,7 @@
 #include "model/record.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 #include <type_traits>
 
@@ -144,7 +145,7 @@ template <class T> void field(const json& j, const char* key, T& v) {
 #define KX_OUT(name) j[#name] = out(v.name)
 #define KX_IN(name) field(j, #name, v.name)
 
-const char* const mode_names[] = {"benchmark", "topology", "timers", "help", "error"};
+const char* const mode_names[] = {"benchmark", "topology", "timers", "help", "error", "suite"};
 
 } // namespace
 
@@ -153,7 +154,7 @@ const char* mode_name(run_mode m) {
 }
 
 std::optional<run_mode> mode_from_name(const std::string& s) {
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < static_cast<int>(std::size(mode_names)); ++i) {
         if (s == mode_names[i]) {
             return static_cast<run_mode>(i);
         }
@@ -557,6 +558,44 @@ void from_json(const json& j, build_info& v) {
     KX_IN(target);
 }
 
+void to_json(json& j, const suite_part& v) {
+    j = json::object();
+    KX_OUT(name);
+    KX_OUT(isa);
+    KX_OUT(threads_option);
+    KX_OUT(threads);
+    KX_OUT(scores);
+    KX_OUT(median);
+    KX_OUT(reason);
+    KX_OUT(exit_code);
+}
+void from_json(const json& j, suite_part& v) {
+    KX_IN(name);
+    KX_IN(isa);
+    KX_IN(threads_option);
+    KX_IN(threads);
+    KX_IN(scores);
+    KX_IN(median);
+    KX_IN(reason);
+    KX_IN(exit_code);
+}
+
+void to_json(json& j, const suite_info& v) {
+    j = json::object();
+    KX_OUT(quick);
+    KX_OUT(duration_s);
+    KX_OUT(widest);
+    KX_OUT(checked);
+    KX_OUT(parts);
+}
+void from_json(const json& j, suite_info& v) {
+    KX_IN(quick);
+    KX_IN(duration_s);
+    KX_IN(widest);
+    KX_IN(checked);
+    KX_IN(parts);
+}
+
 void to_json(json& j, const record& v) {
     j = json::object();
     j["schema_version"] = schema_version;
@@ -577,6 +616,9 @@ void to_json(json& j, const record& v) {
     j["diagnostics"] = out(v.diag);
     KX_OUT(system);
     KX_OUT(results_build);
+    if (v.suite) {
+        KX_OUT(suite);
+    }
     j["valid_sub_runs"] = v.valid_sub_runs();
     j["invalid_sub_runs"] = v.invalid_sub_runs();
 }
@@ -612,6 +654,10 @@ void from_json(const json& j, record& v) {
         field(j, "diagnostics", v.diag);
         KX_IN(system);
         KX_IN(results_build);
+        KX_IN(suite); // records before the standard run have none
+        if (v.mode == run_mode::suite && !v.suite) {
+            throw shape_error(".suite", "missing in a suite record");
+        }
     } catch (const shape_error& e) {
         throw record_error("record's \"" + e.path.substr(e.path.empty() ? 0 : 1) +
                            "\": " + e.problem);

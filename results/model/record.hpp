@@ -23,7 +23,7 @@ struct record_error : std::runtime_error {
 };
 
 // What kestrix was doing. Later record kinds (telemetry, stress, suite) add values.
-enum class run_mode { benchmark, topology, timers, help, error };
+enum class run_mode { benchmark, topology, timers, help, error, suite };
 const char* mode_name(run_mode m);
 std::optional<run_mode> mode_from_name(const std::string& s);
 
@@ -174,6 +174,28 @@ struct build_info {
     std::string target;
 };
 
+// One of the standard run's four measurements: one kestrix invocation of three sub-runs.
+struct suite_part {
+    std::string name;                          // "single", "all", "single_baseline", "all_baseline"
+    std::string isa;                           // the variant it ran
+    std::uint32_t threads_option = 0;          // -n as given: 1, or 0 for kestrix's automatic count
+    std::optional<std::uint64_t> threads;      // as the run showed
+    std::vector<std::optional<double>> scores; // one per sub-run, null without a score
+    std::optional<double> median;              // of the scores, when every sub-run scored
+    std::optional<std::string> reason;         // why there is no median
+    int exit_code = -1;                        // kestrix's
+};
+
+// The standard run (`suite`): both headline numbers with the widest runnable variant and with
+// sse2. Its sub-runs are the record's sub_runs, their point naming the part.
+struct suite_info {
+    bool quick = false;
+    std::uint64_t duration_s = 30;
+    std::string widest;               // the widest variant this processor can execute
+    std::vector<std::string> checked; // variants checked, widest first, up to the widest
+    std::vector<suite_part> parts;
+};
+
 struct record {
     std::string source = "import"; // "run" or "import"
     std::string label;
@@ -192,6 +214,7 @@ struct record {
     diagnostics diag;
     system_block system;
     build_info results_build;
+    std::optional<suite_info> suite; // mode suite only
 
     int valid_sub_runs() const;
     int invalid_sub_runs() const;
@@ -229,6 +252,10 @@ void to_json(nlohmann::json& j, const system_block& v);
 void from_json(const nlohmann::json& j, system_block& v);
 void to_json(nlohmann::json& j, const build_info& v);
 void from_json(const nlohmann::json& j, build_info& v);
+void to_json(nlohmann::json& j, const suite_part& v);
+void from_json(const nlohmann::json& j, suite_part& v);
+void to_json(nlohmann::json& j, const suite_info& v);
+void from_json(const nlohmann::json& j, suite_info& v);
 void to_json(nlohmann::json& j, const record& v);
 void from_json(const nlohmann::json& j, record& v);
 

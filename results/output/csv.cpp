@@ -4,23 +4,6 @@
 #include <algorithm>
 
 namespace kestrix::results {
-namespace {
-
-std::string csv_field(const std::string& s) {
-    if (s.find_first_of(",\"\n\r") == std::string::npos) {
-        return s;
-    }
-    std::string q = "\"";
-    for (char c : s) {
-        q += c;
-        if (c == '"') {
-            q += '"';
-        }
-    }
-    return q + "\"";
-}
-
-} // namespace
 
 std::string csv_show(const std::vector<record_view>& views) {
     std::string out = "record,variable,point,scores,n,median,mean,sd,cv_percent,noisy\n";

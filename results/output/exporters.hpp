@@ -27,5 +27,6 @@ std::string cell(const std::optional<double>& v, int decimals = 2); // "---" whe
 std::string percent(const std::optional<double>& v);                // "1.23 %"
 std::string scores_text(const point_stats& p, const char* sep);
 std::string yes_no(const std::optional<bool>& b); // "---" when unknown
+std::string csv_field(const std::string& s);      // quoted where it holds , " or a line break
 
 } // namespace kestrix::results

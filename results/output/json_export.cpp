@@ -41,8 +41,11 @@ std::string json_show(const std::vector<record_view>& views) {
         for (const auto& p : v.points) {
             pts.push_back(stats_json(p));
         }
-        all.push_back(
-            {{"record", v.name}, {"variable", v.variable}, {"title", v.title}, {"points", pts}});
+        all.push_back({{"record", v.name},
+                       {"variable", v.variable},
+                       {"title", v.title},
+                       {"headline", v.headline ? nlohmann::json(*v.headline) : nlohmann::json()},
+                       {"points", pts}});
     }
     return dump(all);
 }

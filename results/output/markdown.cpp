@@ -35,6 +35,9 @@ std::string markdown_show(const std::vector<record_view>& views) {
             out += "\n";
         }
         out += "### " + md_escape(v.name) + ": " + md_escape(v.title) + "\n\n";
+        if (v.headline) {
+            out += md_escape(*v.headline) + "\n\n";
+        }
         const std::size_t k = max_sub_runs(v);
         out += "| " + md_escape(v.variable) + " |";
         for (std::size_t i = 1; i <= k; ++i) {

@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #ifndef _WIN32
@@ -181,6 +184,8 @@ TEST(ResultsCli, BadInputIsOneLineAndExitTwoAndWritesNothing) {
                         << std::string(100000, ']') << "}";
     std::ofstream(not_json) << R"({"schema_version": 1, "sou)";
     std::ofstream(text) << "just some text\nnot from kestrix\n";
+    const fs::path empty = dir / "empty";
+    fs::create_directories(empty);
     const std::string o = out.string();
     struct row {
         std::vector<std::string> args;
@@ -216,6 +221,11 @@ TEST(ResultsCli, BadInputIsOneLineAndExitTwoAndWritesNothing) {
         {{"show", "--series", data_file("timeline_run.json")}, "add --format csv or --format json"},
         {{"run", "--out", o, "--score-interval", "0", "--", "-d", "1"}, "kestrix-results --help"},
         {{"report", text.string()}, "kestrix-results --help"},
+        {{"fleet", out.string()}, "cannot read"},
+        {{"fleet", empty.string()}, "no *.json records found"},
+        {{"fleet", dir.string(), "--metric", "best"}, "kestrix-results --help"},
+        {{"fleet", text.string(), not_json.string()}, "none of the 2 files is a readable record"},
+        {{"suite", "--out", o, "--kestrix", (dir / "no-such-kestrix").string()}, "not found"},
     };
     for (const auto& rw : rows) {
         SCOPED_TRACE(rw.args.empty() ? std::string("(none)") : rw.args[0] + " " + rw.args.back());
@@ -293,6 +303,54 @@ TEST(ResultsCli, InterruptedRunKeepsWhatFinished) {
         EXPECT_GE(rec["valid_sub_runs"].get<int>(), 1);
         EXPECT_LT(rec["valid_sub_runs"].get<int>(), 3);
     }
+}
+
+// The standard run on the real kestrix, shortened by a wrapper to 1 s sub-runs, then the fleet
+// report over its record.
+TEST(ResultsCli, StandardRunAndFleetReport) {
+    ASSERT_EQ(setenv("KX_REAL_KESTRIX", kestrix_binary().c_str(), 1), 0);
+    const fs::path dir = fresh_dir("suite");
+    const auto r = results({"suite", "--out", dir.string(), "--kestrix",
+                            data_file("short_kestrix.sh"), "--label", "node-a"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("widest variant this processor executes: "), std::string::npos) << r.err;
+    const json rec = only_record(dir);
+    ASSERT_TRUE(rec.is_object());
+    EXPECT_EQ(rec["mode"], "suite");
+    EXPECT_EQ(rec["complete"], true);
+    ASSERT_EQ(rec["suite"]["parts"].size(), 4u);
+    const std::string widest = rec["suite"]["widest"];
+    for (const auto& [name, isa, threads] : {std::tuple{"single", widest, 1},
+                                             {"all", widest, 0},
+                                             {"single_baseline", "sse2", 1},
+                                             {"all_baseline", "sse2", 0}}) {
+        const auto& parts = rec["suite"]["parts"];
+        const auto part = std::find_if(parts.begin(), parts.end(),
+                                       [&](const json& p) { return p["name"] == name; });
+        ASSERT_NE(part, parts.end()) << name;
+        EXPECT_EQ((*part)["isa"], isa) << name;
+        EXPECT_EQ((*part)["threads_option"], threads) << name;
+        EXPECT_GT((*part)["median"].get<double>(), 0) << name;
+    }
+    EXPECT_EQ(rec["valid_sub_runs"], 4);
+
+    const auto files = files_in(dir);
+    const auto show = results({"show", files[0].string()});
+    EXPECT_EQ(show.exit_code, 0) << show.err;
+    EXPECT_NE(show.out.find("\n\nsingle thread "), std::string::npos) << show.out;
+
+    const auto fleet = results({"fleet", dir.string()});
+    EXPECT_EQ(fleet.exit_code, 0) << fleet.err;
+    EXPECT_NE(fleet.out.find("hosts 1, groups 1, slow 0, failed 0."), std::string::npos)
+        << fleet.out;
+    // A node of the allocation that wrote nothing fails the report; other files in the folder
+    // (batch output) are not read.
+    std::ofstream(dir / "slurm-7.out") << "batch output\n";
+    const auto missing = results({"fleet", "--expect", "node-b,node-c", dir.string()});
+    EXPECT_EQ(missing.exit_code, 1) << missing.err;
+    EXPECT_NE(missing.out.find("| node-c | wrote no record | --- |"), std::string::npos)
+        << missing.out;
+    EXPECT_EQ(missing.out.find("slurm-7"), std::string::npos) << missing.out;
 }
 #endif
 

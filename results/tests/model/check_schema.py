@@ -68,6 +68,14 @@ for i, args in enumerate(runs):
     if r.returncode not in (0, 1):
         failures.append(f"run {' '.join(args)}: exit {r.returncode}: {r.stderr.strip()}")
 
+# The standard run, on kestrix shortened to 1 s sub-runs by the test wrapper.
+r = subprocess.run([results, "suite", "--no-host", "--out", os.path.join(work, "suite"),
+                    "--kestrix", os.path.join(data, "short_kestrix.sh")],
+                   env=dict(os.environ, KX_REAL_KESTRIX=kestrix), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, timeout=240)
+if r.returncode != 0:
+    failures.append(f"suite: exit {r.returncode}: {r.stderr.strip()}")
+
 records = sorted(glob.glob(os.path.join(work, "*", "*.json")))
 records += sorted(glob.glob(os.path.join(migrated, "*.json")))
 last = None
@@ -77,6 +85,7 @@ for path in records:
 want = {("import", m, "") for m in ("benchmark", "topology", "timers", "help", "error")}
 want |= {("run", m, "") for m in ("benchmark", "topology", "timers", "help", "error")}
 want |= {("import", "benchmark", "migrated"), ("run", "benchmark", "migrated")}
+want.add(("run", "suite", ""))
 for key in sorted(want - set(seen), key=str):
     failures.append(f"no record of {key} was checked")
 
@@ -98,6 +107,10 @@ broken = copy.deepcopy(last)
 broken["sub_runs"] = [{"index": 1, "point": "none", "valid": True, "score": "fast"}]
 if validator.is_valid(broken):
     failures.append("a record with a text score passed")
+suite = next(json.load(open(p, encoding="utf-8")) for p in records if "_suite" in p)
+suite["suite"]["parts"][0]["name"] = "fastest"
+if validator.is_valid(suite):
+    failures.append("a suite part of another name passed")
 broken = copy.deepcopy(last)
 broken["system"]["facts"] = {"cpu.vendor": {"value": "AuthenticAMD"}}
 if validator.is_valid(broken):
