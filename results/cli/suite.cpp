@@ -3,6 +3,7 @@
 #include "analysis/statistics.hpp"
 #include "analysis/views.hpp"
 #include "capture/assemble.hpp"
+#include "capture/score_timeline.hpp"
 #include "cli/commands.hpp"
 #include "host/host.hpp"
 #include "host/system.hpp"
@@ -30,6 +31,7 @@ child_run run_kestrix(const std::string& kestrix, const std::vector<std::string>
         throw input_error(kestrix + " did not write kestrix output: " + log.problem);
     }
     out.rec = make_record(log, {"run", "", args, system});
+    attach_timelines(out.rec, out.child.events, 1.0);
     return out;
 }
 

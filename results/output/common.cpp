@@ -35,7 +35,10 @@ std::string percent(const std::optional<double>& v) {
 std::string scores_text(const point_stats& p, const char* sep) {
     std::string s;
     for (std::size_t i = 0; i < p.scores.size(); ++i) {
-        s += (i ? sep : "") + cell(p.scores[i]);
+        if (i) {
+            s += sep;
+        }
+        s += cell(p.scores[i]);
     }
     return s;
 }
