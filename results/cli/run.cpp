@@ -1,5 +1,7 @@
 #include "capture/assemble.hpp"
 #include "cli/commands.hpp"
+#include "host/conditions.hpp"
+#include "host/fs_root.hpp"
 #include "host/host.hpp"
 #include "host/system.hpp"
 #include "model/storage.hpp"
@@ -27,8 +29,18 @@ int run_command(const run_options& o) {
     }
     // The folder first: a run is not started when its record cannot be kept.
     ensure_folder(o.out_dir);
+    const root_choice root = fs_root();
+    if (!root.problem.empty()) {
+        throw input_error(root.problem);
+    }
 
-    system_block system = describe_this_machine(!o.no_host);
+    // The load is measured from here to kestrix's start, while the machine is described.
+    const conditions_check check(root.path);
+    system_block system = describe_this_machine(!o.no_host, root.path);
+    const run_conditions conditions = check.finish();
+    for (const std::string& w : conditions.warnings()) {
+        say("warning: " + w);
+    }
     system.start_utc = utc_now();
     const child_result child = run_child(kestrix, o.kestrix_args);
     system.end_utc = utc_now();
@@ -39,6 +51,7 @@ int run_command(const run_options& o) {
     }
     record r = make_record(log, {"run", o.label, o.kestrix_args, system});
     r.kestrix_path = kestrix;
+    r.conditions = conditions;
     r.child = child_info{child.exit_code, child.signaled, child.interrupted};
     if (child.interrupted) {
         // kestrix ends an interrupted harness with its table, but the sub-runs after the

@@ -484,6 +484,7 @@ void to_json(json& j, const system_block& v) {
     KX_OUT(host);
     KX_OUT(start_utc);
     KX_OUT(end_utc);
+    KX_OUT(root);
 }
 
 namespace {
@@ -539,6 +540,7 @@ void from_json(const json& j, system_block& v) {
     KX_IN(host);
     KX_IN(start_utc);
     KX_IN(end_utc);
+    KX_IN(root);
 }
 
 void to_json(json& j, const build_info& v) {
@@ -574,6 +576,7 @@ void to_json(json& j, const record& v) {
     KX_OUT(messages);
     j["diagnostics"] = out(v.diag);
     KX_OUT(system);
+    KX_OUT(conditions);
     KX_OUT(results_build);
     j["valid_sub_runs"] = v.valid_sub_runs();
     j["invalid_sub_runs"] = v.invalid_sub_runs();
@@ -609,6 +612,7 @@ void from_json(const json& j, record& v) {
         KX_IN(messages);
         field(j, "diagnostics", v.diag);
         KX_IN(system);
+        KX_IN(conditions);
         KX_IN(results_build);
     } catch (const shape_error& e) {
         throw record_error("record's \"" + e.path.substr(e.path.empty() ? 0 : 1) +
