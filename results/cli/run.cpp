@@ -27,12 +27,12 @@ int run_command(const run_options& o) {
     if (const auto problem = check_executable(kestrix); !problem.empty()) {
         throw input_error(problem);
     }
-    // The folder first: a run is not started when its record cannot be kept.
-    ensure_folder(o.out_dir);
+    // The root and the folder first: a run is not started when its record cannot be kept.
     const root_choice root = fs_root();
     if (!root.problem.empty()) {
         throw input_error(root.problem);
     }
+    ensure_folder(o.out_dir);
 
     // The load is measured from here to kestrix's start, while the machine is described.
     const conditions_check check(root.path);
