@@ -123,9 +123,14 @@ system_block describe_this_machine(bool with_host, const std::filesystem::path& 
     } else if (is_real_root(root)) {
         s.memory_available_bytes = available_physical_memory();
     }
-    s.os_name = h.os_name;
-    s.os_version = h.os_version;
-    s.kernel = h.kernel;
+    // Null, not empty, where a recorded tree does not say.
+    for (auto [to, from] :
+         {std::pair{&s.os_name, &h.os_name}, std::pair{&s.os_version, &h.os_version},
+          std::pair{&s.kernel, &h.kernel}}) {
+        if (!from->empty()) {
+            *to = *from;
+        }
+    }
     if (with_host && !h.host_name.empty()) {
         s.host = h.host_name;
     }

@@ -41,16 +41,16 @@ bool linux_backend_read_tree() {
     if (hwloc_topology_init(&topology) != 0) {
         return false;
     }
-    bool linux = false;
+    bool read_tree = false;
     if (hwloc_topology_load(topology) == 0) {
         const hwloc_obj_t machine = hwloc_get_root_obj(topology);
         for (unsigned i = 0; i < machine->infos_count; ++i) {
-            linux = linux || (std::strcmp(machine->infos[i].name, "Backend") == 0 &&
+            read_tree = read_tree || (std::strcmp(machine->infos[i].name, "Backend") == 0 &&
                               std::strcmp(machine->infos[i].value, "Linux") == 0);
         }
     }
     hwloc_topology_destroy(topology);
-    return linux;
+    return read_tree;
 }
 
 } // namespace

@@ -114,6 +114,7 @@ struct tree_row {
     std::map<std::string, json> values;
     std::map<std::string, std::string> unavailable;
     json logical_processors; // from the tree through hwloc; null: the tree has no topology
+    json os_name = nullptr, kernel = nullptr, memory_total = nullptr; // from the tree's files
 };
 
 TEST(ConditionsCli, RecordedMachinesReplayThroughTheRealProgram) {
@@ -133,7 +134,10 @@ TEST(ConditionsCli, RecordedMachinesReplayThroughTheRealProgram) {
           {"on_battery", true},
           {"transparent_huge_pages", "madvise"}},
          {},
-         4},
+         4,
+         "Ubuntu 24.04.1 LTS",
+         "Linux 6.8.0-45 #45-Ubuntu SMP PREEMPT_DYNAMIC",
+         32562100ull * 1024},
         {"amd desktop, boost and smt off",
          kestrix::results::test::amd_desktop,
          {"the powersave governor holds 2 of 4 processors at its lowest clock (acpi-cpufreq), "
@@ -179,7 +183,10 @@ TEST(ConditionsCli, RecordedMachinesReplayThroughTheRealProgram) {
          {{"other_load", "could not read /proc/stat" + denied},
           {"energy_performance_preference", "could not read " + epp + denied},
           {"on_battery", "could not read /sys/class/power_supply/BAT0/status" + denied}},
-         4},
+         4,
+         "Ubuntu 24.04.1 LTS",
+         "Linux 6.8.0-45 #45-Ubuntu SMP PREEMPT_DYNAMIC",
+         32562100ull * 1024},
     };
     const std::uint64_t here = this_machines_logical_processors();
     for (const auto& row : rows) {
@@ -229,6 +236,9 @@ TEST(ConditionsCli, RecordedMachinesReplayThroughTheRealProgram) {
         EXPECT_EQ(contains(where["read_below_root"], "system.topology"),
                   !row.logical_processors.is_null());
         EXPECT_EQ(rec["system"]["topology"]["logical_processors"], row.logical_processors);
+        EXPECT_EQ(rec["system"]["os"]["name"], row.os_name);
+        EXPECT_EQ(rec["system"]["os"]["kernel"], row.kernel);
+        EXPECT_EQ(rec["system"]["memory"]["total_bytes"], row.memory_total);
         // kestrix itself ran on this machine, not in the tree.
         EXPECT_EQ(rec["diagnostics"]["topology"]["logical_processors"], here);
     }
