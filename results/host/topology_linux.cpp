@@ -46,7 +46,7 @@ bool linux_backend_read_tree() {
         const hwloc_obj_t machine = hwloc_get_root_obj(topology);
         for (unsigned i = 0; i < machine->infos_count; ++i) {
             read_tree = read_tree || (std::strcmp(machine->infos[i].name, "Backend") == 0 &&
-                              std::strcmp(machine->infos[i].value, "Linux") == 0);
+                                      std::strcmp(machine->infos[i].value, "Linux") == 0);
         }
     }
     hwloc_topology_destroy(topology);
