@@ -60,6 +60,8 @@ json only_record(const fs::path& dir) {
     return json::parse(read_whole_file(files[0].string()));
 }
 
+#ifndef _WIN32
+
 std::vector<std::string> warning_lines(const std::string& err) {
     std::vector<std::string> out;
     std::istringstream in(err);
@@ -74,8 +76,6 @@ std::vector<std::string> warning_lines(const std::string& err) {
 bool contains(const json& list, const std::string& s) {
     return std::find(list.begin(), list.end(), s) != list.end();
 }
-
-#ifndef _WIN32
 
 class fsroot_variable {
 public:
