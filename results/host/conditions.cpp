@@ -329,9 +329,10 @@ conditions_check::conditions_check(fs::path root)
     : root_(std::move(root)), start_(take_load_sample(root_)) {}
 
 run_conditions conditions_check::finish() const {
-    // The rest of the window, when the work since the start took less than a second.
+    // The rest of the window, when the work since the start took less than a second; no wait
+    // where the system's times cannot be read at all.
     const double left = 1.0 - (take_load_sample(root_).at_s - start_.at_s);
-    if (left > 0) {
+    if (left > 0 && start_.system) {
         std::this_thread::sleep_for(std::chrono::duration<double>(left));
     }
     const load_sample end = take_load_sample(root_);
