@@ -63,9 +63,9 @@ root_info where_read(const std::filesystem::path& root, const system_block& s,
         const bool from_file = f.source ? f.source->rfind('/', 0) == 0 : !processor;
         (from_file ? r.read_below_root : r.asked_of_processor).push_back("system.facts." + name);
     }
-    if (topology_from_root) {
-        r.read_below_root.push_back("system.topology");
-    }
+    // The package count is read from sysfs even where hwloc found no topology there.
+    r.read_below_root.push_back(topology_from_root ? "system.topology"
+                                                   : "system.topology.packages");
     if (s.host) {
         r.read_below_root.push_back("system.host");
     }
