@@ -1,6 +1,8 @@
 #include "capture/assemble.hpp"
 #include "capture/score_timeline.hpp"
 #include "cli/commands.hpp"
+#include "host/conditions.hpp"
+#include "host/fs_root.hpp"
 #include "host/host.hpp"
 #include "host/system.hpp"
 #include "model/storage.hpp"
@@ -29,10 +31,20 @@ int run_command(const run_options& o) {
     if (const auto problem = check_executable(kestrix); !problem.empty()) {
         throw input_error(problem);
     }
-    // The folder first: a run is not started when its record cannot be kept.
+    // The root and the folder first: a run is not started when its record cannot be kept.
+    const root_choice root = fs_root();
+    if (!root.problem.empty()) {
+        throw input_error(root.problem);
+    }
     ensure_folder(o.out_dir);
 
-    system_block system = describe_this_machine(!o.no_host);
+    // The load is measured from here to kestrix's start, while the machine is described.
+    const conditions_check check(root.path);
+    system_block system = describe_this_machine(!o.no_host, root.path);
+    const run_conditions conditions = check.finish();
+    for (const std::string& w : conditions.warnings()) {
+        say("warning: " + w);
+    }
     system.start_utc = utc_now();
     const child_result child = run_child(kestrix, o.kestrix_args);
     system.end_utc = utc_now();
@@ -44,6 +56,7 @@ int run_command(const run_options& o) {
     record r = make_record(log, {"run", o.label, o.kestrix_args, system});
     r.kestrix_path = kestrix;
     attach_timelines(r, child.events, o.score_interval_s);
+    r.conditions = conditions;
     r.child = child_info{child.exit_code, child.signaled, child.interrupted};
     if (child.interrupted) {
         // kestrix ends an interrupted harness with its table, but the sub-runs after the

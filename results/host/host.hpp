@@ -7,12 +7,13 @@
 namespace kestrix::results {
 
 struct host_facts {
-    std::string os_name;            // "Debian GNU/Linux 12 (bookworm)", "Windows"
-    std::string os_version;         // "12", "10.0"
-    std::string kernel;             // "6.1.0-18-amd64 #1 SMP ...", "build 19045"
-    std::string host_name;          // empty when unknown
-    std::uint64_t total_memory = 0; // bytes, 0 when unknown
-    int packages = 0;               // processor packages, 0 when unknown
+    std::string os_name;                // "Debian GNU/Linux 12 (bookworm)", "Windows"
+    std::string os_version;             // "12", "10.0"
+    std::string kernel;                 // "6.1.0-18-amd64 #1 SMP ...", "build 19045"
+    std::string host_name;              // empty when unknown
+    std::uint64_t total_memory = 0;     // bytes, 0 when unknown
+    int packages = 0;                   // processor packages, 0 when unknown
+    std::uint64_t available_memory = 0; // bytes, 0: the platform layer's figure for this machine
 };
 
 host_facts query_host();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrix::results {
@@ -39,6 +40,10 @@ struct machine_answers {
 // processor directory there (offline ones are skipped, never the end of the walk). Compiled on
 // every system so that recorded trees replay anywhere.
 machine_answers read_sysfs_machine(const std::filesystem::path& root);
+
+// cpu0, cpu1, ... below `cpu_root` (/sys/devices/system/cpu of a root) in numeric order.
+std::vector<std::pair<int, std::filesystem::path>>
+processor_dirs(const std::filesystem::path& cpu_root);
 
 // This system's backend: read_sysfs_machine(root) on Linux; on Windows the registry and the
 // processor information (root unused).

@@ -1,4 +1,5 @@
 // The Linux reading of the machine, through one root path so that recorded trees replay.
+#include "fs_root.hpp"
 #include "machine_facts.hpp"
 
 #include <algorithm>
@@ -18,22 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string trim(std::string s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) {
-        return {};
-    }
-    return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 std::optional<std::string> read_text(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return read_file_text(p).text;
 }
 
 std::optional<std::uint64_t> read_number(const fs::path& p) {
@@ -52,7 +39,7 @@ std::optional<std::uint64_t> read_number(const fs::path& p) {
 
 // "48K", "1024K", "32M", "512" (bytes).
 std::optional<std::uint64_t> cache_size(std::string t) {
-    t = trim(std::move(t));
+    t = trim(t);
     std::uint64_t v = 0;
     const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
     if (ec != std::errc{} || end == t.data()) {
@@ -77,25 +64,6 @@ std::string cache_type(const std::string& sysfs_type) {
         return "instruction";
     }
     return "unified";
-}
-
-// cpu0, cpu1, ... in numeric order; "cpufreq", "cpuidle" and the like are not processors.
-std::vector<std::pair<int, fs::path>> processor_dirs(const fs::path& cpu_root) {
-    std::vector<std::pair<int, fs::path>> dirs;
-    std::error_code ec;
-    for (fs::directory_iterator it(cpu_root, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() < 4 || name.compare(0, 3, "cpu") != 0) {
-            continue;
-        }
-        int n = 0;
-        const auto [p, err] = std::from_chars(name.data() + 3, name.data() + name.size(), n);
-        if (err == std::errc{} && p == name.data() + name.size()) {
-            dirs.emplace_back(n, it->path());
-        }
-    }
-    std::sort(dirs.begin(), dirs.end());
-    return dirs;
 }
 
 fact<std::string> microcode(const fs::path& root) {
@@ -126,6 +94,25 @@ fact<std::string> dmi(const fs::path& root, const char* name) {
 }
 
 } // namespace
+
+// cpu0, cpu1, ... in numeric order; "cpufreq", "cpuidle" and the like are not processors.
+std::vector<std::pair<int, fs::path>> processor_dirs(const fs::path& cpu_root) {
+    std::vector<std::pair<int, fs::path>> dirs;
+    std::error_code ec;
+    for (fs::directory_iterator it(cpu_root, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() < 4 || name.compare(0, 3, "cpu") != 0) {
+            continue;
+        }
+        int n = 0;
+        const auto [p, err] = std::from_chars(name.data() + 3, name.data() + name.size(), n);
+        if (err == std::errc{} && p == name.data() + name.size()) {
+            dirs.emplace_back(n, it->path());
+        }
+    }
+    std::sort(dirs.begin(), dirs.end());
+    return dirs;
+}
 
 std::vector<cache_level> group_caches(const std::vector<cache_level>& each) {
     std::map<std::tuple<std::uint32_t, std::string, std::uint64_t>, std::uint32_t> counts;

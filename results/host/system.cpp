@@ -1,7 +1,9 @@
 #include "host/system.hpp"
 
 #include "host/facts.hpp"
+#include "host/fs_root.hpp"
 #include "host/host.hpp"
+#include "host/topology_root.hpp"
 #include "platform/cpu.hpp"
 #include "platform/memory.hpp"
 #include "platform/topology.hpp"
@@ -48,11 +50,41 @@ std::map<std::string, system_fact> flatten_facts(const nlohmann::json& groups) {
     return out;
 }
 
+// Which fields came from the files below the root, and which from the processor itself. A
+// fact says by its source: a file, or CPUID (hwloc asks CPUID where sysfs lists nothing).
+root_info where_read(const std::filesystem::path& root, const system_block& s,
+                     bool topology_from_root) {
+    root_info r;
+    r.path = root.generic_string();
+    r.asked_of_processor = {"system.processor", "system.timer_rule"};
+    for (const auto& [name, f] : *s.facts) {
+        const bool processor = name.rfind("cpu.", 0) == 0 && name != "cpu.microcode" &&
+                               name != "cpu.base_mhz" && name != "cpu.max_mhz";
+        const bool from_file = f.source ? f.source->rfind('/', 0) == 0 : !processor;
+        (from_file ? r.read_below_root : r.asked_of_processor).push_back("system.facts." + name);
+    }
+    // The package count is read from sysfs even where hwloc found no topology there.
+    r.read_below_root.push_back(topology_from_root ? "system.topology"
+                                                   : "system.topology.packages");
+    if (s.host) {
+        r.read_below_root.push_back("system.host");
+    }
+    for (const char* field :
+         {"system.memory", "system.os", "conditions.other_load", "conditions.frequency_driver",
+          "conditions.governor", "conditions.energy_performance_preference", "conditions.turbo",
+          "conditions.smt", "conditions.on_battery", "conditions.transparent_huge_pages"}) {
+        r.read_below_root.push_back(field);
+    }
+    r.asked_of_processor.push_back("conditions.hypervisor");
+    return r;
+}
+
 } // namespace
 
-system_block describe_this_machine(bool with_host) {
+system_block describe_this_machine(bool with_host, const std::filesystem::path& root) {
     const host_facts h = query_host();
-    const cpu_topology t = detect_topology();
+    const std::optional<cpu_topology> topology = read_topology(root);
+    const cpu_topology t = topology.value_or(cpu_topology{});
     system_block s;
     s.source = "this machine";
     s.note = "measured by kestrix-results on the machine that ran kestrix";
@@ -60,7 +92,7 @@ system_block describe_this_machine(bool with_host) {
     s.processor.features = words(format_cpu_features());
     // The machine as users and other tools name it, each fact with its source or why it is
     // missing; the timer rule's own view keeps its place.
-    const system_facts facts = collect_system_facts({"/", with_host});
+    const system_facts facts = collect_system_facts({root, with_host});
     s.timer_rule = {facts.timer_rule.vendor, facts.timer_rule.family, facts.timer_rule.model};
     s.facts = flatten_facts(nlohmann::json(facts));
     std::uint64_t llcs = 0, cores = 0, logicals = 0;
@@ -73,23 +105,37 @@ system_block describe_this_machine(bool with_host) {
             }
         }
     }
-    s.topology.numa_nodes = t.numa_nodes.size();
-    s.topology.last_level_caches = llcs;
-    s.topology.cores = cores;
-    s.topology.logical_processors = logicals;
-    s.topology.performance_levels = t.perf_level_count;
+    if (topology) {
+        s.topology.numa_nodes = t.numa_nodes.size();
+        s.topology.last_level_caches = llcs;
+        s.topology.cores = cores;
+        s.topology.logical_processors = logicals;
+        s.topology.performance_levels = t.perf_level_count;
+    }
     if (h.packages > 0) {
         s.topology.packages = static_cast<std::uint64_t>(h.packages);
     }
     if (h.total_memory > 0) {
         s.memory_total_bytes = h.total_memory;
     }
-    s.memory_available_bytes = available_physical_memory();
-    s.os_name = h.os_name;
-    s.os_version = h.os_version;
-    s.kernel = h.kernel;
+    if (h.available_memory > 0) {
+        s.memory_available_bytes = h.available_memory;
+    } else if (is_real_root(root)) {
+        s.memory_available_bytes = available_physical_memory();
+    }
+    // Null, not empty, where a recorded tree does not say.
+    for (auto [to, from] :
+         {std::pair{&s.os_name, &h.os_name}, std::pair{&s.os_version, &h.os_version},
+          std::pair{&s.kernel, &h.kernel}}) {
+        if (!from->empty()) {
+            *to = *from;
+        }
+    }
     if (with_host && !h.host_name.empty()) {
         s.host = h.host_name;
+    }
+    if (reads_system_files) {
+        s.root = where_read(root, s, topology.has_value());
     }
     return s;
 }

@@ -487,6 +487,7 @@ void to_json(json& j, const system_block& v) {
     KX_OUT(host);
     KX_OUT(start_utc);
     KX_OUT(end_utc);
+    KX_OUT(root);
 }
 
 namespace {
@@ -542,6 +543,7 @@ void from_json(const json& j, system_block& v) {
     KX_IN(host);
     KX_IN(start_utc);
     KX_IN(end_utc);
+    KX_IN(root);
 }
 
 void to_json(json& j, const build_info& v) {
@@ -615,6 +617,7 @@ void to_json(json& j, const record& v) {
     KX_OUT(messages);
     j["diagnostics"] = out(v.diag);
     KX_OUT(system);
+    KX_OUT(conditions);
     KX_OUT(results_build);
     if (v.suite) {
         KX_OUT(suite);
@@ -653,6 +656,7 @@ void from_json(const json& j, record& v) {
         KX_IN(messages);
         field(j, "diagnostics", v.diag);
         KX_IN(system);
+        KX_IN(conditions);
         KX_IN(results_build);
         KX_IN(suite); // records before the standard run have none
         if (v.mode == run_mode::suite && !v.suite) {

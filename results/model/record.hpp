@@ -2,6 +2,7 @@
 // The record: one kestrix invocation, as C++ types. to_json/from_json below are the one place
 // that knows its JSON shape (docs/record.schema.json); everything else works on these types.
 // std::optional is JSON null: not known, or not shown by kestrix.
+#include "model/conditions.hpp"
 #include "model/timeline.hpp"
 
 #include <nlohmann/json.hpp>
@@ -165,6 +166,7 @@ struct system_block {
     std::optional<std::string> os_name, os_version, kernel;
     std::optional<std::string> host;
     std::optional<std::string> start_utc, end_utc;
+    std::optional<root_info> root; // null where no system file was read (import, Windows)
 };
 
 struct build_info {
@@ -213,6 +215,7 @@ struct record {
     std::vector<std::string> messages;
     diagnostics diag;
     system_block system;
+    std::optional<run_conditions> conditions; // run only: checked before kestrix started
     build_info results_build;
     std::optional<suite_info> suite; // mode suite only
 

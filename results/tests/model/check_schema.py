@@ -4,7 +4,8 @@
 and the version 1 records as the migration writes them. A record broken on purpose must fail,
 so that a validator that accepts everything cannot pass.
 
-usage: check_schema.py KESTRIX_RESULTS KESTRIX DATA_DIR SCHEMA MIGRATED_DIR
+usage: check_schema.py KESTRIX_RESULTS KESTRIX DATA_DIR SCHEMA MIGRATED_DIR [REPLAYED_DIR]
+(REPLAYED_DIR: the records of recorded machines replayed through KESTRIX_FSROOT)
 """
 import copy
 import glob
@@ -20,6 +21,7 @@ except ImportError:
     sys.exit("python3-jsonschema is not installed (apt-get install python3-jsonschema)")
 
 results, kestrix, data, schema_path, migrated = sys.argv[1:6]
+replayed = sys.argv[6] if len(sys.argv) > 6 else None
 with open(schema_path, encoding="utf-8") as f:
     schema = json.load(f)
 jsonschema.Draft202012Validator.check_schema(schema)
@@ -78,9 +80,16 @@ if r.returncode != 0:
 
 records = sorted(glob.glob(os.path.join(work, "*", "*.json")))
 records += sorted(glob.glob(os.path.join(migrated, "*.json")))
-last = None
+replays = sorted(glob.glob(os.path.join(replayed, "*.json"))) if replayed else []
+if replayed and not replays:
+    failures.append(f"no replayed record in {replayed}")
+records += replays
+last = with_conditions = None
 for path in records:
     last = check(path)
+    if last.get("source") == "run" and not last.get("migrated_from") and not last.get("conditions"):
+        failures.append(f"{os.path.basename(path)}: a run without its conditions")
+    with_conditions = last if last.get("conditions") else with_conditions
 
 want = {("import", m, "") for m in ("benchmark", "topology", "timers", "help", "error")}
 want |= {("run", m, "") for m in ("benchmark", "topology", "timers", "help", "error")}
@@ -115,6 +124,11 @@ broken = copy.deepcopy(last)
 broken["system"]["facts"] = {"cpu.vendor": {"value": "AuthenticAMD"}}
 if validator.is_valid(broken):
     failures.append("a fact without source or reason passed")
+broken = copy.deepcopy(with_conditions)
+broken["conditions"]["turbo"] = {"value": True, "source": None, "unavailable": None,
+                                 "warning": None}
+if validator.is_valid(broken):
+    failures.append("a condition without source or reason passed")
 
 if timed:
     broken = copy.deepcopy(last)
