@@ -5,6 +5,8 @@
 #include "capture/assemble.hpp"
 #include "capture/score_timeline.hpp"
 #include "cli/commands.hpp"
+#include "host/conditions.hpp"
+#include "host/fs_root.hpp"
 #include "host/host.hpp"
 #include "host/system.hpp"
 #include "model/storage.hpp"
@@ -74,9 +76,19 @@ int suite_command(const suite_options& o) {
     if (const auto problem = check_executable(kestrix); !problem.empty()) {
         throw input_error(problem);
     }
+    const root_choice root = fs_root();
+    if (!root.problem.empty()) {
+        throw input_error(root.problem);
+    }
     ensure_folder(o.out_dir);
 
-    system_block system = describe_this_machine(!o.no_host);
+    // Checked once, before the first kestrix starts, as for `run`.
+    const conditions_check check(root.path);
+    system_block system = describe_this_machine(!o.no_host, root.path);
+    const run_conditions conditions = check.finish();
+    for (const std::string& w : conditions.warnings()) {
+        say("warning: " + w);
+    }
     system.start_utc = utc_now();
     record r;
     r.source = "run";
@@ -173,6 +185,7 @@ int suite_command(const suite_options& o) {
     if (!r.complete) {
         r.incomplete_reason = "interrupted";
     }
+    r.conditions = conditions;
     r.suite = std::move(s);
     const std::string path = write_record(o.out_dir, r);
     say(suite_headline(*r.suite));
