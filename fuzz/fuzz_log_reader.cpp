@@ -3,22 +3,13 @@
 // Invariants: both readings agree, and a record written and read back writes the same text.
 #include "capture/assemble.hpp"
 #include "model/storage.hpp"
+#include "record_checks.hpp"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string_view>
 
-namespace {
-
 using namespace kestrix::results;
-
-[[noreturn]] void broken(const char* what) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-} // namespace
+using kestrix::results::fuzzing::broken;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -41,14 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const record r = make_record(whole, {"import", "fuzz", std::nullopt, system_from_log(whole)});
-    const std::string once = record_text(r);
-    try {
-        if (record_text(record_from_json(parse_json_text(once))) != once) {
-            broken("a record read back writes different text");
-        }
-    } catch (const input_error& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        broken("a record this program wrote does not read back");
-    }
+    fuzzing::check_round_trip(r);
     return 0;
 }

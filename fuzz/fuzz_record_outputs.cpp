@@ -5,22 +5,13 @@
 #include "cli/commands.hpp"
 #include "model/storage.hpp"
 #include "output/exporters.hpp"
+#include "record_checks.hpp"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string_view>
 
-namespace {
-
 using namespace kestrix::results;
-
-[[noreturn]] void broken(const char* what) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-} // namespace
+using kestrix::results::fuzzing::broken;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);

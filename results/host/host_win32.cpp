@@ -1,4 +1,5 @@
 #include "host/host.hpp"
+#include "host/utf8_win32.hpp"
 
 #include <ctime>
 #include <string>
@@ -7,20 +8,6 @@
 
 namespace kestrix::results {
 namespace {
-
-std::string utf8(const std::wstring& w) {
-    if (w.empty()) {
-        return {};
-    }
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr,
-                                        0, nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n,
-                              nullptr, nullptr);
-    }
-    return s;
-}
 
 using rtl_get_version = LONG(WINAPI*)(PRTL_OSVERSIONINFOW);
 using wine_get_version = const char*(CDECL*)();

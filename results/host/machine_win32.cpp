@@ -1,6 +1,7 @@
 // The Windows reading of the machine: the registry's processor and BIOS keys, and the whole
 // processor information (every group, before any affinity narrows it).
 #include "machine_facts.hpp"
+#include "utf8_win32.hpp"
 
 #include <windows.h>
 
@@ -12,20 +13,6 @@ namespace {
 
 constexpr const wchar_t* processor_key = L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0";
 constexpr const wchar_t* bios_key = L"HARDWARE\\DESCRIPTION\\System\\BIOS";
-
-std::string utf8(const std::wstring& w) {
-    if (w.empty()) {
-        return {};
-    }
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr,
-                                        0, nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n,
-                              nullptr, nullptr);
-    }
-    return s;
-}
 
 fact<std::string> reg_text(const wchar_t* key, const wchar_t* value, const char* key_name,
                            const char* value_name) {

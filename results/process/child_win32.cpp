@@ -1,5 +1,7 @@
 #include "process/child.hpp"
 
+#include "host/utf8_win32.hpp"
+
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -21,20 +23,6 @@ BOOL WINAPI note_interrupt(DWORD type) {
         return TRUE;
     }
     return FALSE;
-}
-
-std::string utf8(const std::wstring& w) {
-    if (w.empty()) {
-        return {};
-    }
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr,
-                                        0, nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n,
-                              nullptr, nullptr);
-    }
-    return s;
 }
 
 std::wstring wide(const std::string& s) {

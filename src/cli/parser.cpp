@@ -1,5 +1,7 @@
 #include "cli/parser.hpp"
 
+#include "console/log_text.hpp"
+
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
@@ -152,7 +154,7 @@ try_result try_option(const option_decl& o, std::span<const std::string_view> ar
     if (o.is_flag()) {
         if (a.find_first_of(value_delimiters) != std::string_view::npos) {
             const auto v = read_value(args, at, kind).value.value_or(std::string_view{});
-            failure = fmt::format("Flag option '{}' contains value '{}'.", name, v);
+            failure = fmt::format("{}{}' contains value '{}'.", log_text::flag_with_value, name, v);
             return try_result::failed;
         }
         const auto* stop = std::get_if<stop_target>(&o.target);
@@ -168,7 +170,7 @@ try_result try_option(const option_decl& o, std::span<const std::string_view> ar
 
     const auto [value, inside] = read_value(args, at, kind);
     if (!value) {
-        failure = "Expected argument following " + name;
+        failure = std::string(log_text::expected_argument) + name;
         return try_result::failed;
     }
     if (o.choice_list) {
@@ -177,13 +179,14 @@ try_result try_option(const option_decl& o, std::span<const std::string_view> ar
             allowed = allowed || c == *value;
         }
         if (!allowed) {
-            failure = fmt::format("Value '{}' not expected. Allowed values are: {}", *value,
-                                  fmt::join(*o.choice_list, ", "));
+            failure =
+                fmt::format("{}{}' not expected. Allowed values are: {}",
+                            log_text::value_not_expected, *value, fmt::join(*o.choice_list, ", "));
             return try_result::failed;
         }
     }
     if (!store(o.target, *value)) {
-        failure = fmt::format("Unable to convert '{}' to destination type", *value);
+        failure = fmt::format("{}{}' to destination type", log_text::unable_to_convert, *value);
         return try_result::failed;
     }
     at.arg += inside ? 1 : 2;
@@ -306,7 +309,7 @@ parse_outcome parse(option_table& table, std::span<const std::string_view> args)
         }
     }
     if (at.arg < args.size()) {
-        return {fmt::format("Unrecognized token: {}", args[at.arg])};
+        return {fmt::format("{}{}", log_text::unrecognized_token, args[at.arg])};
     }
     return {};
 }
@@ -326,7 +329,7 @@ std::string format_option_help(const option_table& table) {
     std::string out;
     const std::string indent(help_indent, ' ');
     if (!table.program_name.empty()) {
-        out += "USAGE:\n";
+        out += fmt::format("{}\n", log_text::usage);
         out += indent + table.program_name;
         for (const auto& o : table.options) {
             out += fmt::format(" [{}", fmt::join(o.names, "|"));

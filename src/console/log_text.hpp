@@ -50,13 +50,19 @@ inline constexpr std::string_view iterations = " iterations";
 inline constexpr std::string_view aborting = "; aborting";
 inline constexpr std::string_view press_enter = "press enter to exit";
 
-// Written by the command-line parser (the first line of a refused command line).
+// The first line of a refused command line, from the option parser and the option decision.
+inline constexpr std::string_view unrecognized_token = "Unrecognized token: ";
+inline constexpr std::string_view expected_argument = "Expected argument following ";
+inline constexpr std::string_view unable_to_convert = "Unable to convert '";
+inline constexpr std::string_view value_not_expected = "Value '";
+inline constexpr std::string_view flag_with_value = "Flag option '";
+inline constexpr std::string_view invalid_size = "Invalid size '";
+inline constexpr std::string_view invalid_workload = "Invalid workload name '";
+inline constexpr std::string_view invalid_isa = "Invalid isa name '";
+inline constexpr std::string_view grid_size = "grid size ";
 inline constexpr std::array<std::string_view, 10> option_errors = {
-    "Unrecognized token: ", "Expected argument following ",
-    "Unable to convert '",  "Value '",
-    "Flag option '",        "Option '",
-    "Invalid size '",       "Invalid workload name '",
-    "Invalid isa name '",   "grid size "};
+    unrecognized_token, expected_argument, unable_to_convert, value_not_expected, flag_with_value,
+    "Option '",         invalid_size,      invalid_workload,  invalid_isa,        grid_size};
 inline constexpr std::string_view usage = "USAGE:";
 
 // The topology and timer reports of the platform layer.
@@ -64,7 +70,9 @@ inline constexpr std::string_view topo_levels = "perf_level_count=";
 inline constexpr std::string_view topo_numa = "numa node id=";
 inline constexpr std::string_view topo_llc = "|--llc id=";
 inline constexpr std::string_view topo_core = "|  |--core id=";
+inline constexpr std::string_view topo_perf_level = " perf_level=";
 inline constexpr std::string_view topo_logical = "|  |  |--logical idx=";
+inline constexpr std::string_view topo_os = " os=";
 inline constexpr std::string_view timer_fast = "Fast timer: ";
 inline constexpr std::string_view timer_coarse = "Coarse timer: ";
 inline constexpr std::string_view timer_underlying = "underlying frequency: ";

@@ -1,5 +1,6 @@
 #include "driver/interrupt.hpp"
 
+#include "console/log_text.hpp"
 #include "console/output.hpp"
 #include "platform/interrupt.hpp"
 
@@ -18,7 +19,7 @@ bool interrupt_noticed() {
         return false;
     }
     if (!reported.exchange(true)) {
-        write_line(stream::err, "interrupted; aborting");
+        write_line(stream::err, "interrupted" + std::string(log_text::aborting));
     }
     return true;
 }

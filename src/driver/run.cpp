@@ -90,7 +90,10 @@ std::uint32_t resolve_thread_count(const run_request& request, const run_env& en
 run_state perform_run(const run_request& p, const threading_manager& placement, std::uint32_t count,
                       const run_env& env) {
     console_sink& sink = env.sink();
-    auto stop_message = [&sink](std::string_view text) { write_line(sink, stream::err, text); };
+    // Why the run stops here, as the line that ends it.
+    auto stop_message = [&sink](std::string_view why) {
+        write_line(sink, stream::err, std::string(why) + std::string(log_text::aborting));
+    };
     run_state state;
     state.count = count;
 
@@ -105,8 +108,7 @@ run_state perform_run(const run_request& p, const threading_manager& placement, 
         threads.reserve(count - 1);
         slots = std::make_unique<progress_slot[]>(count);
     } catch (const std::bad_alloc&) {
-        stop_message(
-            fmt::format("not enough memory for the bookkeeping of {} threads; aborting", count));
+        stop_message(fmt::format("not enough memory for the bookkeeping of {} threads", count));
         return state;
     }
     std::mutex console_lock;
@@ -121,13 +123,13 @@ run_state perform_run(const run_request& p, const threading_manager& placement, 
         print_warning_box(sink);
         write_text(sink, stream::err, *reasons);
         if (p.strict_isa_check) {
-            write_line(sink, stream::err, "isa support check failed; aborting");
+            stop_message("isa support check failed");
             return state;
         }
     }
     // Going on past a failed check must never execute instructions the processor lacks.
     if (auto reason = env.variant_runnable(p.isa, p.workload)) {
-        stop_message(fmt::format("the {} solver cannot execute on this processor: {}; aborting",
+        stop_message(fmt::format("the {} solver cannot execute on this processor: {}",
                                  isa_name(p.isa), *reason));
         return state;
     }
@@ -172,10 +174,8 @@ run_state perform_run(const run_request& p, const threading_manager& placement, 
                        "Check that this is a detection error in terms of your "
                        "windows version, processor, or timer before submitting");
         } else {
-            write_line(sink, stream::err,
-                       fmt::format("Fast Timer is not HWBOT compliant (fast timer source: {}); "
-                                   "aborting",
-                                   source));
+            stop_message(
+                fmt::format("Fast Timer is not HWBOT compliant (fast timer source: {})", source));
             write_line(sink, stream::err,
                        "Use --bypass-timer-check to run regardless if you are sure that this is "
                        "a detection error in terms of your windows version, processor, or timer");
@@ -184,11 +184,11 @@ run_state perform_run(const run_request& p, const threading_manager& placement, 
     }
     const std::int64_t window = std::int64_t{p.duration} + 2;
     if (will_overflow(fast, env.fast_now(), window)) {
-        stop_message("fast timer will overflow during the run; aborting");
+        stop_message("fast timer will overflow during the run");
         return state;
     }
     if (will_overflow(coarse, static_cast<std::int64_t>(env.coarse_now()), window)) {
-        stop_message("coarse timer will overflow during the run; aborting");
+        stop_message("coarse timer will overflow during the run");
         return state;
     }
 
@@ -199,7 +199,7 @@ run_state perform_run(const run_request& p, const threading_manager& placement, 
         !p.large_pages && available != 0 && per_thread <= available &&
         grids_exceed(count, per_thread, available)) {
         stop_message(fmt::format("{} threads need more than the {} of memory available for their "
-                                 "grids; aborting",
+                                 "grids",
                                  count, format_bytes(available)));
         return state;
     }
@@ -236,9 +236,7 @@ run_state perform_run(const run_request& p, const threading_manager& placement, 
         }
         if (reason) {
             std::lock_guard lock(console_lock);
-            write_line(
-                sink, stream::err,
-                fmt::format("could not start worker thread {}: {}; aborting", index, *reason));
+            stop_message(fmt::format("could not start worker thread {}: {}", index, *reason));
             stop.request_stop();
             all_started = false;
             break;

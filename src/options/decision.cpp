@@ -2,6 +2,8 @@
 
 #include "options/table.hpp"
 
+#include "console/log_text.hpp"
+
 #include <algorithm>
 #include <limits>
 #include <vector>
@@ -82,18 +84,18 @@ option_decision decide_options(command_line& cl, int argc, const char* const* ar
         return chosen(program_mode::animation);
     }
     if (std::find(grid_edges.begin(), grid_edges.end(), config.size) == grid_edges.end()) {
-        return failed(
-            fmt::format("Invalid size '{}', must be one of: {}", config.size, size_list_text));
+        return failed(fmt::format("{}{}', must be one of: {}", log_text::invalid_size, config.size,
+                                  size_list_text));
     }
     const std::optional<workload_choice> workload = parse_workload_choice(config.workload);
     if (!workload) {
-        return failed(fmt::format("Invalid workload name '{}', must be one of: {}", config.workload,
-                                  workload_list_text));
+        return failed(fmt::format("{}{}', must be one of: {}", log_text::invalid_workload,
+                                  config.workload, workload_list_text));
     }
     const std::optional<isa_kind> isa = parse_isa_name(config.isa);
     if (!isa) {
-        return failed(
-            fmt::format("Invalid isa name '{}', must be one of: {}", config.isa, isa_list_text()));
+        return failed(fmt::format("{}{}', must be one of: {}", log_text::invalid_isa, config.isa,
+                                  isa_list_text()));
     }
     if (modes.show_help) {
         return chosen(program_mode::help);
@@ -107,10 +109,11 @@ option_decision decide_options(command_line& cl, int argc, const char* const* ar
     const std::uint64_t n = config.size;
     const std::uint64_t cells = (n + 2) * (n + 2) * (n + 2); // wraps; caught below
     if (!overflow_mul(cells, 32)) {
-        return failed(fmt::format("grid size {} would overflow memory calculation", n));
+        return failed(
+            fmt::format("{}{} would overflow memory calculation", log_text::grid_size, n));
     }
     if (!overflow_mul(n, n)) {
-        return failed(fmt::format("grid size {} would overflow slice buffer", n));
+        return failed(fmt::format("{}{} would overflow slice buffer", log_text::grid_size, n));
     }
     option_decision d = chosen(program_mode::benchmark);
     d.run = decided_run{

@@ -1,5 +1,6 @@
 #include "platform/timer.hpp"
 
+#include "console/log_text.hpp"
 #include "console/output.hpp"
 #include "platform/os.hpp"
 
@@ -190,37 +191,42 @@ bool is_hwbot_compliant(const fast_timer& t) {
 std::vector<std::string> timer_report_lines(const fast_timer& fast, const coarse_timer& coarse,
                                             const tsc_info& tsc, const cpu_vendor_info& vendor,
                                             bool compliant) {
+    namespace lt = log_text;
+    auto text = [](std::string_view head, std::string_view value) {
+        return std::string(head) + std::string(value);
+    };
     std::vector<std::string> lines;
-    lines.push_back(fmt::format("Fast timer: {}", timer_source_name(fast.source)));
-    lines.push_back("underlying frequency: " + hz(fast.underlying_frequency));
-    lines.push_back("report frequency: " + hz(fast.report_frequency));
-    lines.emplace_back("Coarse timer: ");
-    lines.push_back("underlying frequency: " + hz(coarse.underlying_frequency));
-    lines.push_back("report frequency: " + hz(coarse.report_frequency));
+    lines.push_back(text(lt::timer_fast, timer_source_name(fast.source)));
+    lines.push_back(text(lt::timer_underlying, hz(fast.underlying_frequency)));
+    lines.push_back(text(lt::timer_report, hz(fast.report_frequency)));
+    lines.emplace_back(lt::timer_coarse);
+    lines.push_back(text(lt::timer_underlying, hz(coarse.underlying_frequency)));
+    lines.push_back(text(lt::timer_report, hz(coarse.report_frequency)));
     lines.emplace_back();
-    lines.emplace_back("tsc info:");
-    lines.push_back("tsc: " + format_si(tsc.tsc_frequency, "Hz"));
-    lines.push_back("crystal: " + format_si(tsc.crystal_frequency, "Hz"));
-    lines.push_back(fmt::format("invariant: {}", tsc.invariant));
+    lines.emplace_back(lt::timer_tsc_info);
+    lines.push_back(text(lt::timer_tsc, format_si(tsc.tsc_frequency, "Hz")));
+    lines.push_back(text(lt::timer_crystal, format_si(tsc.crystal_frequency, "Hz")));
+    lines.push_back(fmt::format("{}{}", lt::timer_invariant, tsc.invariant));
     lines.emplace_back();
     lines.push_back(vendor.brand);
     switch (vendor.vendor) {
     case cpu_vendor::intel:
-        lines.emplace_back("Intel detected");
+        lines.emplace_back(lt::timer_intel);
         break;
     case cpu_vendor::amd:
-        lines.emplace_back("AMD detected");
+        lines.emplace_back(lt::timer_amd);
         break;
     default:
-        lines.emplace_back("unknown vendor");
+        lines.emplace_back(lt::timer_unknown_vendor);
         break;
     }
-    lines.push_back(fmt::format("detected family: {:x} model: {:x}", vendor.family, vendor.model));
+    lines.push_back(
+        fmt::format("{}{:x} model: {:x}", lt::timer_family, vendor.family, vendor.model));
     lines.emplace_back();
     if (compliant) {
-        lines.emplace_back("Fast timer is hwbot compliant");
+        lines.emplace_back(lt::timer_compliant);
     } else {
-        lines.emplace_back("Fast timer is not compliant with HWBOT rules");
+        lines.emplace_back(lt::timer_not_compliant);
         lines.emplace_back(
             "Use --bypass-timer-check to run regardless if you are sure that this is "
             "a detection error in terms of your windows version, processor, or "

@@ -1,5 +1,6 @@
 #include "platform/topology.hpp"
 
+#include "console/log_text.hpp"
 #include "console/output.hpp"
 #include "platform/os.hpp"
 
@@ -118,16 +119,19 @@ std::uint32_t core_count(const cpu_topology& t) {
 }
 
 std::vector<std::string> topology_lines(const cpu_topology& t) {
+    namespace lt = log_text;
     std::vector<std::string> lines;
-    lines.push_back(fmt::format("perf_level_count={}", t.perf_level_count));
+    lines.push_back(fmt::format("{}{}", lt::topo_levels, t.perf_level_count));
     for (const auto& node : t.numa_nodes) {
-        lines.push_back(fmt::format("numa node id={}", node.id));
+        lines.push_back(fmt::format("{}{}", lt::topo_numa, node.id));
         for (const auto& cache : node.llcs) {
-            lines.push_back(fmt::format("|--llc id={}", cache.id));
+            lines.push_back(fmt::format("{}{}", lt::topo_llc, cache.id));
             for (const auto& c : cache.cores) {
-                lines.push_back(fmt::format("|  |--core id={} perf_level={}", c.id, c.perf_level));
+                lines.push_back(fmt::format("{}{}{}{}", lt::topo_core, c.id, lt::topo_perf_level,
+                                            c.perf_level));
                 for (const auto& l : c.logicals) {
-                    lines.push_back(fmt::format("|  |  |--logical idx={} os={}", l.idx, l.os));
+                    lines.push_back(
+                        fmt::format("{}{}{}{}", lt::topo_logical, l.idx, lt::topo_os, l.os));
                 }
             }
         }

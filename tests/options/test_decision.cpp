@@ -1,3 +1,4 @@
+#include "console/log_text.hpp"
 #include "options/decision.hpp"
 #include "options/options_json.hpp"
 #include "solver/solver.hpp"
@@ -66,6 +67,35 @@ TEST(Decision, ModesAndUsageErrorsAsKestrixReportsThem) {
         EXPECT_EQ(d.failure.value_or("").substr(0, r.failure.size()), r.failure) << line;
         EXPECT_EQ(d.failure.has_value(), !r.failure.empty()) << line;
         EXPECT_EQ(d.run.has_value(), r.mode == program_mode::benchmark) << line;
+    }
+}
+
+// kestrix-results knows a refused command line by the start of its first line: every refusal
+// the parser and the decision write starts with the text listed for it.
+TEST(Decision, EveryRefusalStartsWithATextTheReaderKnows) {
+    namespace lt = log_text;
+    const struct {
+        std::vector<std::string> args;
+        std::string_view text;
+    } rows[] = {
+        {{"stray"}, lt::unrecognized_token},
+        {{"--isa"}, lt::expected_argument},
+        {{"-d", "abc"}, lt::unable_to_convert},
+        {{"--threading=foo"}, lt::value_not_expected},
+        {{"--topo-debug=1"}, lt::flag_with_value},
+        {{"-s", "7"}, lt::invalid_size},
+        {{"--workload", "standing"}, lt::invalid_workload},
+        {{"--isa=avx3"}, lt::invalid_isa},
+    };
+    for (const auto& r : rows) {
+        const std::string failure = decide_kestrix_options(r.args).failure.value_or("");
+        std::string_view known;
+        for (const auto text : lt::option_errors) {
+            if (failure.starts_with(text)) {
+                known = text;
+            }
+        }
+        EXPECT_EQ(known, r.text) << failure;
     }
 }
 
