@@ -437,16 +437,16 @@ classified classify(std::string_view l) {
         return is(line_kind::topo_llc);
     }
     if (between(l, lt::topo_core, "", mid)) {
-        const auto sep = mid.find(" perf_level=");
+        const auto sep = mid.find(lt::topo_perf_level);
         if (sep != std::string_view::npos && all_digits(mid.substr(0, sep)) &&
-            all_digits(mid.substr(sep + 12))) {
+            all_digits(mid.substr(sep + lt::topo_perf_level.size()))) {
             return is(line_kind::topo_core);
         }
     }
     if (between(l, lt::topo_logical, "", mid)) {
-        const auto sep = mid.find(" os=");
+        const auto sep = mid.find(lt::topo_os);
         if (sep != std::string_view::npos && all_digits(mid.substr(0, sep)) &&
-            all_digits(mid.substr(sep + 4))) {
+            all_digits(mid.substr(sep + lt::topo_os.size()))) {
             return is(line_kind::topo_logical);
         }
     }
