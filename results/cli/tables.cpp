@@ -1,3 +1,4 @@
+#include "cli/any_records.hpp"
 #include "cli/commands.hpp"
 #include "output/exporters.hpp"
 
@@ -56,7 +57,7 @@ std::string compare_text(const std::vector<record_view>& views, table_format f) 
 }
 
 int show_command(const table_options& o) {
-    return print(show_text(load_views(o.files, nullptr), format_of(o.format)));
+    return print(show_any_text(load_any_records(o.files), format_of(o.format)));
 }
 
 int compare_command(const table_options& o) {
