@@ -100,18 +100,33 @@ struct bar {
     double value = 0;
 };
 
+// A round value at or above v: 1, 2, 2.5 or 5 times a power of ten.
+double round_top(double v) {
+    if (!(v > 0) || !std::isfinite(v)) {
+        return 1;
+    }
+    const double mag = std::pow(10.0, std::floor(std::log10(v)));
+    for (double m : {1.0, 2.0, 2.5, 5.0}) {
+        if (v <= m * mag) {
+            return m * mag;
+        }
+    }
+    return 10 * mag;
+}
+
+// Counts (whole) get no tick between whole numbers.
 void core_bars(markup& m, const std::string& what, const std::string& unit,
-               const std::vector<bar>& bars, const char* fill) {
+               const std::vector<bar>& bars, const char* fill, bool whole) {
     const double left = 56, right = 12, top = 28, plot_h = 120, bottom = 40;
     const double slot =
         std::clamp(480.0 / static_cast<double>(std::max<std::size_t>(bars.size(), 1)), 4.0, 40.0);
     const double w = std::max(360.0, left + right + slot * static_cast<double>(bars.size()));
     const double h = top + plot_h + bottom;
-    double top_value = 0;
+    double most = 0;
     for (const auto& b : bars) {
-        top_value = std::max(top_value, b.value);
+        most = std::max(most, b.value);
     }
-    top_value = top_value > 0 ? top_value : 1;
+    const double top_value = round_top(most);
     auto n = [](double v) { return fixed(v, 1); };
     auto y = [&](double v) { return top + plot_h - v / top_value * plot_h; };
     m.open("svg", {{"class", "chart"},
@@ -122,6 +137,9 @@ void core_bars(markup& m, const std::string& what, const std::string& unit,
     m.element("title", {}, what);
     m.element("text", {{"x", n(left)}, {"y", "16"}, {"class", "ctitle"}}, what);
     for (double v : {0.0, top_value / 2, top_value}) {
+        if (whole && v != std::floor(v)) {
+            continue;
+        }
         m.leaf("line", {{"x1", n(left)},
                         {"x2", n(w - right)},
                         {"y1", n(y(v))},
@@ -234,21 +252,28 @@ void stress_html(markup& m, const named_stress& s) {
     m.element("h2", {}, "Stability test: " + s.name);
     m.element("p", {}, title(r));
     m.element("p", {{"class", r.errors.empty() ? "passed" : "failed"}}, stress_verdict(r));
+    double longest = 0;
+    for (const stress_core& c : r.cores) {
+        longest = std::max(longest, c.time_under_test_s);
+    }
+    const auto [unit, per] = longest < 120    ? std::pair{"seconds", 1.0}
+                             : longest < 7200 ? std::pair{"minutes", 60.0}
+                                              : std::pair{"hours", 3600.0};
     std::vector<bar> time, errors;
     for (const stress_core& c : r.cores) {
         const std::string cpu = processors(c);
         time.push_back({cpu,
                         "cpu " + cpu + ": " + hms(c.time_under_test_s) + " under test, " +
                             std::to_string(c.checkpoints) + " checkpoints",
-                        c.time_under_test_s / 60});
+                        c.time_under_test_s / per});
         errors.push_back({cpu, "cpu " + cpu + ": " + std::to_string(c.errors) + " error(s)",
                           static_cast<double>(c.errors)});
     }
     m.open("div", {{"class", "stress-charts"}});
-    core_bars(m, "time under test per core", "minutes", time, "#3b6ea8");
-    core_bars(m, "errors per core", "errors", errors, "#c0392b");
+    core_bars(m, "time under test per core", unit, time, "#3b6ea8", false);
+    core_bars(m, "errors per core", "errors", errors, "#c0392b", true);
     m.close("div");
-    m.open("table", {{"class", "cmp"}}).open("thead").open("tr");
+    m.open("table", {{"class", "cmp stress"}}).open("thead").open("tr");
     for (const char* h : {"cpu", "variants", "time under test", "checkpoints", "errors",
                           "first error at", "kind", "message"}) {
         m.element("th", {}, h);

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Every kind of record against docs/record.schema.json with a real JSON-Schema validator
 (Debian python3-jsonschema): imports of every complete capture, `run` of each of kestrix's modes,
-and the version 1 records as the migration writes them. A record broken on purpose must fail,
-so that a validator that accepts everything cannot pass.
+the version 1 records as the migration writes them, a record of a short run of the real
+kestrix-stress and the kestrix-stress records in DATA_DIR/stress (errors found, a run still
+going). Records broken on purpose must fail, so that a validator that accepts everything cannot
+pass.
 
-usage: check_schema.py KESTRIX_RESULTS KESTRIX DATA_DIR SCHEMA MIGRATED_DIR
+usage: check_schema.py KESTRIX_RESULTS KESTRIX DATA_DIR SCHEMA MIGRATED_DIR KESTRIX_STRESS
 """
 import copy
 import glob
@@ -19,7 +21,7 @@ try:
 except ImportError:
     sys.exit("python3-jsonschema is not installed (apt-get install python3-jsonschema)")
 
-results, kestrix, data, schema_path, migrated = sys.argv[1:6]
+results, kestrix, data, schema_path, migrated, stress = sys.argv[1:7]
 with open(schema_path, encoding="utf-8") as f:
     schema = json.load(f)
 jsonschema.Draft202012Validator.check_schema(schema)
@@ -36,7 +38,8 @@ def check(path):
     errors = sorted(validator.iter_errors(rec), key=lambda e: list(e.absolute_path))
     for e in errors[:3]:
         failures.append(f"{os.path.basename(path)}: {e.json_path}: {e.message[:160]}")
-    key = (rec.get("source"), rec.get("mode"), "migrated" if rec.get("migrated_from") else "")
+    key = (rec.get("source", rec.get("program")), rec.get("mode"),
+           "migrated" if rec.get("migrated_from") else "errors" if rec.get("errors") else "")
     seen[key] = seen.get(key, 0) + 1
     return rec
 
@@ -68,15 +71,26 @@ for i, args in enumerate(runs):
     if r.returncode not in (0, 1):
         failures.append(f"run {' '.join(args)}: exit {r.returncode}: {r.stderr.strip()}")
 
+os.makedirs(os.path.join(work, "stress"))
+stress_run = os.path.join(work, "stress", "short.json")
+r = quiet([stress, "--for", "2s", "--slice", "1s", "--isa", "sse2", "--cores", "0",
+           "--out", stress_run])
+if r.returncode != 0:
+    failures.append(f"kestrix-stress: exit {r.returncode}: {r.stderr.strip()}")
+
 records = sorted(glob.glob(os.path.join(work, "*", "*.json")))
+records += sorted(glob.glob(os.path.join(data, "stress", "*.json")))
 records += sorted(glob.glob(os.path.join(migrated, "*.json")))
 last = None
 for path in records:
-    last = check(path)
+    rec = check(path)
+    if rec.get("mode") != "stress":
+        last = rec
 
 want = {("import", m, "") for m in ("benchmark", "topology", "timers", "help", "error")}
 want |= {("run", m, "") for m in ("benchmark", "topology", "timers", "help", "error")}
 want |= {("import", "benchmark", "migrated"), ("run", "benchmark", "migrated")}
+want |= {("kestrix-stress", "stress", ""), ("kestrix-stress", "stress", "errors")}
 for key in sorted(want - set(seen), key=str):
     failures.append(f"no record of {key} was checked")
 
@@ -89,6 +103,21 @@ broken = copy.deepcopy(last)
 broken["system"]["facts"] = {"cpu.vendor": {"value": "AuthenticAMD"}}
 if validator.is_valid(broken):
     failures.append("a fact without source or reason passed")
+
+with open(stress_run, encoding="utf-8") as f:
+    good = json.load(f)
+for what, change in [
+    ("a stress record without its cores", lambda d: d.pop("cores")),
+    ("a negative time under test", lambda d: d["cores"][0].update(time_under_test_s=-1)),
+    ("a first error without its message", lambda d: d["cores"][0].update(
+        first_error={"time_s": 1, "kind": "hash mismatch", "cpus": [0], "variant": "sse2",
+                     "step": 8})),
+    ("a stress record shaped as a run record", lambda d: d.update(mode="benchmark")),
+]:
+    broken = copy.deepcopy(good)
+    change(broken)
+    if validator.is_valid(broken):
+        failures.append(f"{what} passed")
 
 for f in failures:
     print("FAIL:", f)
