@@ -12,10 +12,11 @@ namespace jf = json_fields;
 
 namespace {
 
-// Seconds are finite and not negative: everything that shows them relies on it.
+// Seconds are finite, not negative and below 30,000 years: everything that shows them relies on
+// it.
 void seconds_field(const json& j, const char* key, double& v) {
     jf::field(j, key, v);
-    if (!std::isfinite(v) || v < 0.0) {
+    if (!std::isfinite(v) || v < 0.0 || v > 1e12) {
         throw jf::shape_error(std::string(".") + key, "not a number of seconds");
     }
 }

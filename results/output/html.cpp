@@ -475,9 +475,6 @@ std::string html_report(const std::vector<record>& records, const std::vector<re
         }
         body.close("div");
     }
-    for (const auto& s : stress) {
-        stress_html(body, s);
-    }
     for (const auto& g : compare_groups(views)) {
         body.element("h2", {},
                      g.variable == "none" ? std::string("Repeated runs") : g.variable + " sweep");
@@ -487,6 +484,9 @@ std::string html_report(const std::vector<record>& records, const std::vector<re
             bar_chart(body, g);
         }
         compare_table(body, g);
+    }
+    for (const auto& s : stress) {
+        stress_html(body, s);
     }
     return fill(fill(assets::report_html, "{{style}}", std::string(assets::report_css)), "{{body}}",
                 body.str());

@@ -14,10 +14,8 @@ using nlohmann::json;
 
 // 1:02:03, as kestrix-stress prints it.
 std::string hms(double seconds) {
-    if (!(seconds < 1e15)) {
-        return fixed(seconds, 0) + " s";
-    }
-    const auto s = static_cast<std::uint64_t>(std::max(seconds, 0.0));
+    // Records hold at most 1e12 s; the clamp keeps the conversion defined whatever comes.
+    const auto s = static_cast<std::uint64_t>(seconds > 0 ? std::min(seconds, 1e15) : 0.0);
     return std::to_string(s / 3600) + ":" + (s / 60 % 60 < 10 ? "0" : "") +
            std::to_string(s / 60 % 60) + ":" + (s % 60 < 10 ? "0" : "") + std::to_string(s % 60);
 }
