@@ -1,6 +1,8 @@
-// Any bytes as a record file: JSON of any shape, depth and version. Refusals are one-line
-// input errors; whatever is accepted writes a record that reads back to the same text.
+// Any bytes as a record file (of a kestrix run or of kestrix-stress): JSON of any shape, depth and
+// version. Refusals are one-line input errors; whatever is accepted writes a record that reads
+// back to the same text.
 #include "model/storage.hpp"
+#include "model/stress_record.hpp"
 
 #include <cstdint>
 #include <cstdio>
@@ -20,18 +22,21 @@ using namespace kestrix::results;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    record r;
+    any_record r;
     try {
-        r = record_from_json(parse_json_text(text));
+        r = any_record_from_json(parse_json_text(text));
     } catch (const input_error& e) {
         if (std::string_view(e.what()).find('\n') != std::string_view::npos) {
             broken("a refusal of more than one line");
         }
         return 0;
     }
-    const std::string once = record_text(r);
+    auto text_of = [](const any_record& a) {
+        return a.run ? record_text(*a.run) : stress_record_text(*a.stress);
+    };
+    const std::string once = text_of(r);
     try {
-        if (record_text(record_from_json(parse_json_text(once))) != once) {
+        if (text_of(any_record_from_json(parse_json_text(once))) != once) {
             broken("a record read back writes different text");
         }
     } catch (const input_error& e) {
