@@ -1,7 +1,9 @@
 // show, compare, report and the fleet report on fuzzed records: the input is up to four record
-// files separated by a line "--8<--"; those that read are shown, compared, drawn and judged as
-// a fleet in every format. The JSON outputs must be JSON.
+// files (of kestrix runs or of kestrix-stress) separated by a line "--8<--"; those that read
+// are shown, compared, drawn and judged as a fleet in every format. The JSON outputs must be
+// JSON.
 #include "analysis/fleet.hpp"
+#include "cli/any_records.hpp"
 #include "cli/commands.hpp"
 #include "model/storage.hpp"
 #include "output/exporters.hpp"
@@ -15,8 +17,7 @@ using kestrix::results::fuzzing::broken;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
-    std::vector<record> records;
-    std::vector<record_view> views;
+    std::vector<loaded_record> all;
     std::vector<fleet_input> fleet;
     constexpr std::string_view cut = "\n--8<--\n";
     for (int i = 0; i < 4 && !text.empty(); ++i) {
@@ -24,19 +25,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string_view doc = text.substr(0, at);
         text = at == std::string_view::npos ? std::string_view() : text.substr(at + cut.size());
         try {
-            records.push_back(record_from_json(parse_json_text(doc)));
-            views.push_back(view_of(records.back(), "r" + std::to_string(i) + ".json"));
-            fleet.push_back({"r" + std::to_string(i) + ".json", records.back(), ""});
+            all.push_back(
+                {"r" + std::to_string(i) + ".json", any_record_from_json(parse_json_text(doc))});
+            if (all.back().rec.run) {
+                fleet.push_back({all.back().file, *all.back().rec.run, "", ""});
+            } else {
+                fleet.push_back({all.back().file, std::nullopt, "", "a kestrix-stress record"});
+            }
         } catch (const input_error&) {
-            fleet.push_back({"r" + std::to_string(i) + ".json", std::nullopt, "unreadable"});
+            fleet.push_back({"r" + std::to_string(i) + ".json", std::nullopt, "unreadable", ""});
         }
     }
-    if (records.empty()) {
+    if (all.empty()) {
         return 0;
     }
+    // Records of kestrix runs and of kestrix-stress, as show and report take them.
+    const records_by_kind k = by_kind(all);
     for (const auto f : {table_format::md, table_format::csv, table_format::json}) {
-        const std::string shown = show_text(views, f);
-        const std::string compared = compare_text(views, f);
+        std::string shown;
+        try {
+            shown = show_any_text(all, f);
+        } catch (const input_error&) {
+            if (f != table_format::csv || k.runs.empty() || k.stress.empty()) {
+                broken("show refused records it had read");
+            }
+        }
+        const std::string compared = compare_text(k.views, f);
         if (f == table_format::json &&
             (nlohmann::json::parse(shown, nullptr, false).is_discarded() ||
              nlohmann::json::parse(compared, nullptr, false).is_discarded())) {
@@ -51,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             broken("fleet --format json is not JSON");
         }
     }
-    const std::string page = html_report(records, views, "2026-12-10T00:00:00Z");
+    const std::string page = html_report(k.runs, k.views, "2026-12-10T00:00:00Z", k.stress);
     if (page.find("<script") != std::string::npos) {
         broken("a text of a record became markup");
     }

@@ -1,5 +1,6 @@
-// Any bytes as a record file: JSON of any shape, depth and version. Refusals are one-line
-// input errors; whatever is accepted writes a record that reads back to the same text.
+// Any bytes as a record file (of a kestrix run or of kestrix-stress): JSON of any shape, depth and
+// version. Refusals are one-line input errors; whatever is accepted writes a record that reads
+// back to the same text.
 #include "model/storage.hpp"
 #include "record_checks.hpp"
 
@@ -11,9 +12,9 @@ using kestrix::results::fuzzing::broken;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    record r;
+    any_record r;
     try {
-        r = record_from_json(parse_json_text(text));
+        r = any_record_from_json(parse_json_text(text));
     } catch (const input_error& e) {
         if (std::string_view(e.what()).find('\n') != std::string_view::npos) {
             broken("a refusal of more than one line");

@@ -241,7 +241,9 @@ private:
         r.version = version_text;
         r.started_utc = started_;
         r.updated_utc = utc_now();
-        r.host = host_name();
+        if (std::string host = host_name(); !host.empty()) {
+            r.host = std::move(host);
+        }
         r.state = "running";
         r.settings =
             record_settings{.mode = o_.mode == stress_mode::all ? "all" : "cycle",

@@ -192,6 +192,11 @@ fleet_report fleet_of(const std::vector<fleet_input>& inputs, fleet_metric metri
     std::map<std::string, std::size_t> latest;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         const fleet_input& in = inputs[i];
+        if (!in.rec && !in.other_kind.empty()) {
+            out.not_comparable.push_back(
+                {host_of(in), in.file, "", {}, {}, {}, false, in.other_kind});
+            continue;
+        }
         if (!in.rec) {
             out.failed.push_back(
                 {host_of(in), in.file, "", {}, {}, {}, false, "cannot be read: " + in.problem});

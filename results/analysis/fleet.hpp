@@ -20,6 +20,7 @@ struct fleet_input {
     std::string file;
     std::optional<record> rec;
     std::string problem;
+    std::string other_kind; // a readable record of another kind (kestrix-stress): never compared
 };
 
 struct fleet_limits {

@@ -2,6 +2,7 @@
 #include "analysis/fleet.hpp"
 #include "cli/commands.hpp"
 #include "model/storage.hpp"
+#include "model/stress_record.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -80,9 +81,13 @@ int fleet_command(const fleet_options& o) {
     std::vector<fleet_input> inputs;
     std::size_t readable = 0;
     for (const auto& f : files) {
-        fleet_input in{f, std::nullopt, ""};
+        fleet_input in{f, std::nullopt, "", ""};
         try {
-            in.rec = load_record(f);
+            any_record any = load_any_record(f);
+            if (any.stress) {
+                in.other_kind = "a kestrix-stress record";
+            }
+            in.rec = std::move(any.run);
             ++readable;
         } catch (const std::exception& e) {
             in.problem = e.what();

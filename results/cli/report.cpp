@@ -1,3 +1,4 @@
+#include "cli/any_records.hpp"
 #include "cli/commands.hpp"
 #include "host/host.hpp"
 #include "model/storage.hpp"
@@ -13,9 +14,9 @@ CLI::App* setup_report(CLI::App& app, report_options& o) {
 }
 
 int report_command(const report_options& o) {
-    std::vector<record> recs;
-    const auto views = load_views(o.files, &recs);
-    write_file_atomic(o.output, html_report(recs, views, utc_now()));
+    const auto all = load_any_records(o.files);
+    const records_by_kind k = by_kind(all);
+    write_file_atomic(o.output, html_report(k.runs, k.views, utc_now(), k.stress));
     say("report written to " + o.output);
     return 0;
 }

@@ -1,3 +1,4 @@
+#include "cli/any_records.hpp"
 #include "cli/commands.hpp"
 #include "model/storage.hpp"
 #include "output/exporters.hpp"
@@ -64,13 +65,15 @@ int show_command(const table_options& o) {
     if (o.series && f == table_format::md) {
         throw input_error("--series writes csv or json: add --format csv or --format json");
     }
-    std::vector<record> recs;
-    const auto views = load_views(o.files, &recs);
+    const std::vector<loaded_record> all = load_any_records(o.files);
+    // The score over time belongs to records of kestrix runs; stress records have none.
+    const records_by_kind k = by_kind(all);
     if (o.series) {
-        return print(f == table_format::csv ? series_csv(recs, views) : series_json(recs, views));
+        return print(f == table_format::csv ? series_csv(k.runs, k.views)
+                                            : series_json(k.runs, k.views));
     }
-    return print(show_text(views, f) +
-                 (f == table_format::md ? timeline_summary_lines(recs, views) : std::string()));
+    return print(show_any_text(all, f) +
+                 (f == table_format::md ? timeline_summary_lines(k.runs, k.views) : std::string()));
 }
 
 int compare_command(const table_options& o) {

@@ -73,6 +73,10 @@ record record_from_json(const json& j) {
     if (!j.is_object()) {
         throw input_error("not a kestrix-results record (no JSON object)");
     }
+    if (const auto m = j.find("mode"); m != j.end() && *m == "stress") {
+        throw input_error(
+            "a kestrix-stress record, not one of a kestrix run: only show and report read it");
+    }
     const auto v = j.find("schema_version");
     if (v == j.end() || !v->is_number_integer()) {
         throw input_error("not a kestrix-results record (no schema_version)");

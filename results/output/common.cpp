@@ -18,6 +18,20 @@ std::string csv_field(const std::string& s) {
     return q + "\"";
 }
 
+std::string md_cell(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '|') {
+            out += "\\|";
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            out += ' ';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string fixed(double v, int decimals) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.*f", decimals, v);

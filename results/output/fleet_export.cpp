@@ -7,21 +7,6 @@
 namespace kestrix::results {
 namespace {
 
-// Host names and file names come from records: one line per cell whatever they hold.
-std::string md_cell(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        if (c == '|') {
-            out += "\\|";
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            out += ' ';
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string status_of(const fleet_host& h) {
     return h.slow ? "slow" : "ok";
 }

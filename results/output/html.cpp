@@ -457,23 +457,25 @@ std::string html_escape(std::string_view s) {
 }
 
 std::string html_report(const std::vector<record>& records, const std::vector<record_view>& views,
-                        const std::string& generated_utc) {
+                        const std::string& generated_utc, const std::vector<named_stress>& stress) {
     markup body;
     const std::string threshold = fixed(statistics::noisy_cv_percent, 1);
     body.open("p", {{"class", "note"}})
-        .text(std::to_string(records.size()) + " record(s), page made " + generated_utc +
-              " by kestrix-results. Marked rows (")
+        .text(std::to_string(records.size() + stress.size()) + " record(s), page made " +
+              generated_utc + " by kestrix-results. Marked rows (")
         .character(9888)
         .text("): sub-runs vary by more than " + threshold +
               " % (coefficient of variation). Ratio: mean against the first record of the same "
               "sweep; beyond spread: the difference of the means exceeds the sum of both "
               "standard deviations.")
         .close("p");
-    body.element("h2", {}, "Systems").open("div", {{"class", "systems"}});
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        system_table(body, records[i], views[i]);
+    if (!records.empty()) {
+        body.element("h2", {}, "Systems").open("div", {{"class", "systems"}});
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            system_table(body, records[i], views[i]);
+        }
+        body.close("div");
     }
-    body.close("div");
     for (const auto& g : compare_groups(views)) {
         body.element("h2", {},
                      g.variable == "none" ? std::string("Repeated runs") : g.variable + " sweep");
@@ -485,6 +487,9 @@ std::string html_report(const std::vector<record>& records, const std::vector<re
         compare_table(body, g);
     }
     timeline_charts(body, records, views);
+    for (const auto& s : stress) {
+        stress_html(body, s);
+    }
     return fill(fill(assets::report_html, "{{style}}", std::string(assets::report_css)), "{{body}}",
                 body.str());
 }

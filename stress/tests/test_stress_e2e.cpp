@@ -1,6 +1,8 @@
 // The real kestrix-stress: both modes for a few seconds, the record, bad input, interrupts.
 #include "support/run_binary.hpp"
 
+#include "cli/any_records.hpp"
+
 #include "platform/cpu.hpp"
 #include "solver/solver.hpp"
 
@@ -92,6 +94,15 @@ TEST(StressE2e, BothModesRunCleanAndLeaveTheirRecord) {
         }
         EXPECT_GT(checkpoints, 0u);
         EXPECT_EQ(j["checkpoints"], checkpoints);
+        // kestrix-results reads it back whole and shows its verdict.
+        const auto loaded = results::load_any_records({record});
+        ASSERT_TRUE(loaded[0].rec.stress);
+        EXPECT_EQ(nlohmann::json(*loaded[0].rec.stress), j);
+        const std::string shown = results::show_any_text(loaded, results::table_format::md);
+        EXPECT_NE(shown.find("\npassed: no error in " + std::to_string(checkpoints) +
+                             " checkpoints (finished)\n"),
+                  std::string::npos)
+            << shown;
         std::filesystem::remove(record);
     }
 }

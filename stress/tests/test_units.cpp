@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace kestrix::stress {
 namespace {
@@ -181,7 +182,10 @@ TEST(StressRecord, SchemaVersionTwoWrittenWhole) {
     EXPECT_EQ(j["cores"][1]["variants"], nlohmann::json::array({"sse2"}));
     EXPECT_EQ(j["exit_code"], 1);
     EXPECT_TRUE(j["ended_utc"].is_null());
-    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    // Nothing but the record is left beside it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
+                            std::filesystem::directory_iterator()),
+              1);
     // A record that cannot be written says so.
     EXPECT_NE(write_record((dir / "no" / "such" / "dir.json").string(), r), "");
     std::filesystem::remove_all(dir);

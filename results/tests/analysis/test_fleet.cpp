@@ -40,7 +40,7 @@ fleet_report report_of(const std::vector<double>& scores, fleet_limits lim = {})
     std::vector<fleet_input> in;
     for (std::size_t i = 0; i < scores.size(); ++i) {
         const std::string host = "node" + std::to_string(i);
-        in.push_back({host + ".json", standard_run(host, scores[i]), ""});
+        in.push_back({host + ".json", standard_run(host, scores[i]), "", ""});
     }
     return fleet_of(in, fleet_metric::all, lim, {});
 }
@@ -102,14 +102,15 @@ TEST(Fleet, FailedSupersededAndNotComparable) {
     sweep.options.resolved.harness_var = "size";
     record other_processor = standard_run("n6", 300, "", "Other CPU 1");
     const std::vector<fleet_input> in = {
-        {"a.json", standard_run("n1", 500, "2026-12-10T09:00:00Z"), ""},
-        {"b.json", standard_run("n1", 100, "2026-12-10T08:00:00Z"), ""}, // older: superseded
-        {"c.json", standard_run("n2", std::nullopt), ""},
-        {"d.json", incomplete, ""},
-        {"e.json", std::nullopt, "not JSON"},
-        {"f.json", sweep, ""},
-        {"g.json", other_processor, ""},
-        {"h.json", standard_run("n7", 505), ""},
+        {"a.json", standard_run("n1", 500, "2026-12-10T09:00:00Z"), "", ""},
+        {"b.json", standard_run("n1", 100, "2026-12-10T08:00:00Z"), "", ""}, // older: superseded
+        {"c.json", standard_run("n2", std::nullopt), "", ""},
+        {"d.json", incomplete, "", ""},
+        {"e.json", std::nullopt, "not JSON", ""},
+        {"f.json", sweep, "", ""},
+        {"g.json", other_processor, "", ""},
+        {"h.json", standard_run("n7", 505), "", ""},
+        {"s.json", std::nullopt, "", "a kestrix-stress record"},
     };
     const fleet_report r = fleet_of(in, fleet_metric::all, {}, {"n1", "n2", "n9"});
     ASSERT_EQ(r.groups.size(), 2u) << "the other processor is a group of its own";
@@ -123,13 +124,14 @@ TEST(Fleet, FailedSupersededAndNotComparable) {
     }
     EXPECT_EQ(failed, (std::vector<std::string>{"e.json:cannot be re", "c.json:no valid sco",
                                                 "d.json:incomplete: ", ":wrote no rec"}));
-    ASSERT_EQ(r.not_comparable.size(), 1u);
-    EXPECT_EQ(r.not_comparable[0].reason, "a size sweep");
+    ASSERT_EQ(r.not_comparable.size(), 2u);
+    EXPECT_EQ(r.not_comparable[0].reason, "a kestrix-stress record");
+    EXPECT_EQ(r.not_comparable[1].reason, "a size sweep");
     EXPECT_EQ(r.hosts, 6); // n1 n2 n3 n6 n7 and the expected n9; the sweep is not compared
 }
 
 TEST(Fleet, MetricPicksThePartAndOutputsEscapeHostNames) {
-    std::vector<fleet_input> in = {{"x.json", standard_run("a|b\nc", 500), ""}};
+    std::vector<fleet_input> in = {{"x.json", standard_run("a|b\nc", 500), "", ""}};
     const fleet_report single = fleet_of(in, fleet_metric::single, {}, {});
     ASSERT_EQ(single.groups.size(), 1u);
     EXPECT_DOUBLE_EQ(*single.groups[0].hosts[0].score, 100.0);

@@ -186,6 +186,13 @@ TEST(ResultsCli, BadInputIsOneLineAndExitTwoAndWritesNothing) {
     std::ofstream(text) << "just some text\nnot from kestrix\n";
     const fs::path empty = dir / "empty";
     fs::create_directories(empty);
+    const fs::path stress_bad = dir / "stress_bad.json";
+    {
+        json j = json::parse(read_whole_file(data_file("stress/stopped_at_error.json")));
+        j["cores"][2]["first_error"]["time_s"] = "soon";
+        std::ofstream(stress_bad) << j.dump();
+    }
+    const std::string stress_good = data_file("stress/stopped_at_error.json");
     const std::string o = out.string();
     struct row {
         std::vector<std::string> args;
@@ -205,6 +212,12 @@ TEST(ResultsCli, BadInputIsOneLineAndExitTwoAndWritesNothing) {
         {{"report", other_version.string(), "-o", (out / "r.html").string()}, "schema version 3"},
         {{"report", data_file("v1/help.json"), deep.string(), "-o", (out / "r.html").string()},
          "nested deeper"},
+        {{"show", stress_bad.string()}, "\"cores[2].first_error.time_s\": not a number"},
+        {{"report", stress_good, stress_bad.string(), "-o", (out / "r.html").string()},
+         "\"cores[2].first_error.time_s\": not a number"},
+        {{"compare", stress_good, stress_good},
+         "a kestrix-stress record, not one of a kestrix run"},
+        {{"show", "--format", "csv", stress_good, data_file("v1/help.json")}, "different columns"},
         {{"run", "--out", o, "--kestrix", (dir / "no-such-kestrix").string(), "--", "-d", "1"},
          "not found"},
         {{"run", "--out", o, "--kestrix", text.string(), "--", "-d", "1"},
@@ -265,6 +278,27 @@ TEST(ResultsCli, ShowCompareAndReportReadWhatRunAndImportWrote) {
     const auto old = results({"compare", data_file("v1/sweep_isa.json"), files[0].string()});
     EXPECT_EQ(old.exit_code, 0) << old.err;
     EXPECT_NE(old.out.find("| isa | record | scores |"), std::string::npos) << old.out;
+}
+
+TEST(ResultsCli, StressRecordsShowTheirCoresAndDrawThem) {
+    const fs::path dir = fresh_dir("stress");
+    const std::string failed = data_file("stress/stopped_at_error.json"),
+                      running = data_file("stress/running_keep_going.json");
+    const auto md = results({"show", failed, running});
+    EXPECT_EQ(md.exit_code, 0) << md.err;
+    for (const char* line :
+         {"| 2 | sse2 | 0:00:01 | 12 | 1 | 0:00:01 | hash mismatch | cpu 2: fields differ ",
+          "FAILED: 1 error in 40 checkpoints (stopped at error)\n",
+          "(still running when last written, 2026-12-10T07:02:05Z)\n"}) {
+        EXPECT_NE(md.out.find(line), std::string::npos) << line << "\n" << md.out;
+    }
+    const fs::path html = dir / "report.html";
+    const auto rep =
+        results({"report", data_file("v1/sweep_isa.json"), failed, "-o", html.string()});
+    EXPECT_EQ(rep.exit_code, 0) << rep.err;
+    const std::string page = read_whole_file(html.string());
+    EXPECT_NE(page.find("<h2>Stability test: stopped_at_error</h2>"), std::string::npos);
+    EXPECT_NE(page.find("errors per core"), std::string::npos);
 }
 
 TEST(ResultsCli, ARecordNeverReplacesAnother) {

@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """Every kind of record against docs/record.schema.json with a real JSON-Schema validator
 (Debian python3-jsonschema): imports of every complete capture, `run` of each of kestrix's modes,
-and the version 1 records as the migration writes them. A record broken on purpose must fail,
-so that a validator that accepts everything cannot pass.
+the version 1 records as the migration writes them, a record of a short run of the real
+kestrix-stress and the kestrix-stress records in DATA_DIR/stress (errors found, a run still
+going). Records broken on purpose must fail, so that a validator that accepts everything cannot
+pass.
 
-usage: check_schema.py KESTRIX_RESULTS KESTRIX DATA_DIR SCHEMA MIGRATED_DIR [REPLAYED_DIR]
+usage: check_schema.py KESTRIX_RESULTS KESTRIX DATA_DIR SCHEMA MIGRATED_DIR REPLAYED_DIR
+                       KESTRIX_STRESS
 (REPLAYED_DIR: the records of recorded machines replayed through KESTRIX_FSROOT)
 """
 import copy
@@ -20,8 +23,7 @@ try:
 except ImportError:
     sys.exit("python3-jsonschema is not installed (apt-get install python3-jsonschema)")
 
-results, kestrix, data, schema_path, migrated = sys.argv[1:6]
-replayed = sys.argv[6] if len(sys.argv) > 6 else None
+results, kestrix, data, schema_path, migrated, replayed, stress = sys.argv[1:8]
 with open(schema_path, encoding="utf-8") as f:
     schema = json.load(f)
 jsonschema.Draft202012Validator.check_schema(schema)
@@ -38,7 +40,8 @@ def check(path):
     errors = sorted(validator.iter_errors(rec), key=lambda e: list(e.absolute_path))
     for e in errors[:3]:
         failures.append(f"{os.path.basename(path)}: {e.json_path}: {e.message[:160]}")
-    key = (rec.get("source"), rec.get("mode"), "migrated" if rec.get("migrated_from") else "")
+    key = (rec.get("source", rec.get("program")), rec.get("mode"),
+           "migrated" if rec.get("migrated_from") else "errors" if rec.get("errors") else "")
     seen[key] = seen.get(key, 0) + 1
     return rec
 
@@ -78,7 +81,15 @@ r = subprocess.run([results, "suite", "--no-host", "--out", os.path.join(work, "
 if r.returncode != 0:
     failures.append(f"suite: exit {r.returncode}: {r.stderr.strip()}")
 
+os.makedirs(os.path.join(work, "stress"))
+stress_run = os.path.join(work, "stress", "short.json")
+r = quiet([stress, "--for", "2s", "--slice", "1s", "--isa", "sse2", "--cores", "0",
+           "--out", stress_run])
+if r.returncode != 0:
+    failures.append(f"kestrix-stress: exit {r.returncode}: {r.stderr.strip()}")
+
 records = sorted(glob.glob(os.path.join(work, "*", "*.json")))
+records += sorted(glob.glob(os.path.join(data, "stress", "*.json")))
 records += sorted(glob.glob(os.path.join(migrated, "*.json")))
 replays = sorted(glob.glob(os.path.join(replayed, "*.json"))) if replayed else []
 if replayed and not replays:
@@ -86,7 +97,10 @@ if replayed and not replays:
 records += replays
 last = with_conditions = None
 for path in records:
-    last = check(path)
+    rec = check(path)
+    if rec.get("mode") == "stress":
+        continue
+    last = rec
     if last.get("source") == "run" and not last.get("migrated_from") and not last.get("conditions"):
         failures.append(f"{os.path.basename(path)}: a run without its conditions")
     with_conditions = last if last.get("conditions") else with_conditions
@@ -95,11 +109,12 @@ want = {("import", m, "") for m in ("benchmark", "topology", "timers", "help", "
 want |= {("run", m, "") for m in ("benchmark", "topology", "timers", "help", "error")}
 want |= {("import", "benchmark", "migrated"), ("run", "benchmark", "migrated")}
 want.add(("run", "suite", ""))
+want |= {("kestrix-stress", "stress", ""), ("kestrix-stress", "stress", "errors")}
 for key in sorted(want - set(seen), key=str):
     failures.append(f"no record of {key} was checked")
 
 # A run keeps each sub-run's score over time; an import has no arrival times.
-timed = [s for path in records for s in json.load(open(path, encoding="utf-8"))["sub_runs"]
+timed = [s for path in records for s in json.load(open(path, encoding="utf-8")).get("sub_runs", [])
          if s.get("timeline")]
 if not timed:
     failures.append("no run record holds a timeline")
@@ -137,6 +152,21 @@ if timed:
     broken["sub_runs"][0]["timeline"]["points"] = [[0.5, "fast"]]
     if validator.is_valid(broken):
         failures.append("a timeline point with a text rate passed")
+
+with open(stress_run, encoding="utf-8") as f:
+    good = json.load(f)
+for what, change in [
+    ("a stress record without its cores", lambda d: d.pop("cores")),
+    ("a negative time under test", lambda d: d["cores"][0].update(time_under_test_s=-1)),
+    ("a first error without its message", lambda d: d["cores"][0].update(
+        first_error={"time_s": 1, "kind": "hash mismatch", "cpus": [0], "variant": "sse2",
+                     "step": 8})),
+    ("a stress record shaped as a run record", lambda d: d.update(mode="benchmark")),
+]:
+    broken = copy.deepcopy(good)
+    change(broken)
+    if validator.is_valid(broken):
+        failures.append(f"{what} passed")
 
 for f in failures:
     print("FAIL:", f)
