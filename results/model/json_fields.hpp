@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -27,6 +28,8 @@ template <class T> struct is_optional : std::false_type {};
 template <class T> struct is_optional<std::optional<T>> : std::true_type {};
 template <class T> struct is_vector : std::false_type {};
 template <class T> struct is_vector<std::vector<T>> : std::true_type {};
+template <class T> struct is_map : std::false_type {};
+template <class T> struct is_map<std::map<std::string, T>> : std::true_type {};
 
 template <class T> nlohmann::json out(const T& v) {
     if constexpr (is_optional<T>::value) {
@@ -37,6 +40,12 @@ template <class T> nlohmann::json out(const T& v) {
             a.push_back(out(x));
         }
         return a;
+    } else if constexpr (is_map<T>::value) {
+        nlohmann::json o = nlohmann::json::object();
+        for (const auto& [k, x] : v) {
+            o[k] = out(x);
+        }
+        return o;
     } else {
         return nlohmann::json(v);
     }
@@ -67,6 +76,20 @@ template <class T> void in(const nlohmann::json& j, T& v) {
             }
             v.push_back(std::move(x));
         }
+    } else if constexpr (is_map<T>::value) {
+        if (!j.is_object()) {
+            throw shape_error("", "not an object");
+        }
+        v.clear();
+        for (const auto& [k, x] : j.items()) {
+            try {
+                in(x, v[k]);
+            } catch (const shape_error& e) {
+                throw shape_error("." + k + e.path, e.problem);
+            }
+        }
+    } else if constexpr (std::is_same_v<T, json>) {
+        v = j;
     } else if constexpr (std::is_same_v<T, std::string>) {
         if (!j.is_string()) {
             throw shape_error("", "not a text");

@@ -24,20 +24,6 @@ std::string coord(double v) {
     return fixed(v, 1);
 }
 
-std::string series_field(const std::string& s) {
-    if (s.find_first_of(",\"\n\r") == std::string::npos) {
-        return s;
-    }
-    std::string q = "\"";
-    for (char c : s) {
-        q += c;
-        if (c == '"') {
-            q += '"';
-        }
-    }
-    return q + "\"";
-}
-
 std::string drift_text(const score_timeline& t) {
     if (!t.summary.drift) {
         return "drift n/a: " + t.summary.drift_unavailable.value_or("not known");
@@ -232,8 +218,8 @@ std::string series_csv(const std::vector<record>& records, const std::vector<rec
             if (!s.timeline) {
                 continue;
             }
-            const std::string head = series_field(views[i].name) + "," + std::to_string(s.index) +
-                                     "," + series_field(s.point) + ",";
+            const std::string head = csv_field(views[i].name) + "," + std::to_string(s.index) +
+                                     "," + csv_field(s.point) + ",";
             for (const auto& p : s.timeline->points) {
                 out += head + fixed(p.t_s, 3) + "," + fixed(p.mgups, 3) + "\n";
             }
