@@ -79,6 +79,16 @@ CLI::App* setup_report(CLI::App& app, report_options& o);
 int report_command(const report_options& o);
 
 // Shared by the commands.
+// What `run` and `suite` do before kestrix starts: the kestrix binary checked, the file root
+// and the record's folder ready, the machine described and its conditions checked and warned
+// about; start_utc set. Throws input_error.
+struct prepared_run {
+    std::string kestrix;
+    system_block system;
+    run_conditions conditions;
+};
+prepared_run prepare_run(const std::string& kestrix_option, const std::string& out_dir,
+                         bool no_host);
 void say(const std::string& line); // "kestrix-results: line" on standard error
 int exit_for(const record& r);
 std::vector<record_view> load_views(const std::vector<std::string>& files,

@@ -26,9 +26,11 @@ CLI::App* setup_run(CLI::App& app, run_options& o) {
     return c;
 }
 
-int run_command(const run_options& o) {
-    const std::string kestrix = o.kestrix.empty() ? default_kestrix_path() : o.kestrix;
-    if (const auto problem = check_executable(kestrix); !problem.empty()) {
+prepared_run prepare_run(const std::string& kestrix_option, const std::string& out_dir,
+                         bool no_host) {
+    prepared_run p;
+    p.kestrix = kestrix_option.empty() ? default_kestrix_path() : kestrix_option;
+    if (const auto problem = check_executable(p.kestrix); !problem.empty()) {
         throw input_error(problem);
     }
     // The root and the folder first: a run is not started when its record cannot be kept.
@@ -36,16 +38,24 @@ int run_command(const run_options& o) {
     if (!root.problem.empty()) {
         throw input_error(root.problem);
     }
-    ensure_folder(o.out_dir);
+    ensure_folder(out_dir);
 
     // The load is measured from here to kestrix's start, while the machine is described.
     const conditions_check check(root.path);
-    system_block system = describe_this_machine(!o.no_host, root.path);
-    const run_conditions conditions = check.finish();
-    for (const std::string& w : conditions.warnings()) {
+    p.system = describe_this_machine(!no_host, root.path);
+    p.conditions = check.finish();
+    for (const std::string& w : p.conditions.warnings()) {
         say("warning: " + w);
     }
-    system.start_utc = utc_now();
+    p.system.start_utc = utc_now();
+    return p;
+}
+
+int run_command(const run_options& o) {
+    prepared_run p = prepare_run(o.kestrix, o.out_dir, o.no_host);
+    const std::string& kestrix = p.kestrix;
+    system_block& system = p.system;
+    const run_conditions& conditions = p.conditions;
     const child_result child = run_child(kestrix, o.kestrix_args);
     system.end_utc = utc_now();
 

@@ -5,8 +5,6 @@
 #include "capture/assemble.hpp"
 #include "capture/score_timeline.hpp"
 #include "cli/commands.hpp"
-#include "host/conditions.hpp"
-#include "host/fs_root.hpp"
 #include "host/host.hpp"
 #include "host/system.hpp"
 #include "model/storage.hpp"
@@ -72,24 +70,11 @@ CLI::App* setup_suite(CLI::App& app, suite_options& o) {
 }
 
 int suite_command(const suite_options& o) {
-    const std::string kestrix = o.kestrix.empty() ? default_kestrix_path() : o.kestrix;
-    if (const auto problem = check_executable(kestrix); !problem.empty()) {
-        throw input_error(problem);
-    }
-    const root_choice root = fs_root();
-    if (!root.problem.empty()) {
-        throw input_error(root.problem);
-    }
-    ensure_folder(o.out_dir);
-
-    // Checked once, before the first kestrix starts, as for `run`.
-    const conditions_check check(root.path);
-    system_block system = describe_this_machine(!o.no_host, root.path);
-    const run_conditions conditions = check.finish();
-    for (const std::string& w : conditions.warnings()) {
-        say("warning: " + w);
-    }
-    system.start_utc = utc_now();
+    // The conditions are checked once, before the first kestrix starts.
+    prepared_run p = prepare_run(o.kestrix, o.out_dir, o.no_host);
+    const std::string& kestrix = p.kestrix;
+    system_block& system = p.system;
+    const run_conditions& conditions = p.conditions;
     record r;
     r.source = "run";
     r.label = o.label;

@@ -1,5 +1,6 @@
 #include "output/exporters.hpp"
 
+#include <cmath>
 #include <cstdio>
 
 namespace kestrix::results {
@@ -30,6 +31,20 @@ std::string md_cell(const std::string& s) {
         }
     }
     return out;
+}
+
+double tick_step(double top) {
+    if (!(top > 0) || !std::isfinite(top)) {
+        return 1;
+    }
+    const double raw = top / 5;
+    const double mag = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 2.5, 5.0, 10.0}) {
+        if (raw <= m * mag) {
+            return m * mag;
+        }
+    }
+    return 10 * mag;
 }
 
 std::string fixed(double v, int decimals) {

@@ -33,5 +33,7 @@ std::string csv_field(const std::string& s);      // quoted where it holds , " o
 // Texts from records in a Markdown table cell: '|' escaped, line breaks and other control
 // characters as blanks, so that a cell stays one cell.
 std::string md_cell(const std::string& s);
+// A round step for about five axis ticks up to `top` (1 for a top that is not a positive number).
+double tick_step(double top);
 
 } // namespace kestrix::results

@@ -40,21 +40,6 @@ std::optional<std::string> gib(const std::optional<std::uint64_t>& bytes) {
     return fixed(static_cast<double>(*bytes) / (1024.0 * 1024.0 * 1024.0), 2) + " GiB";
 }
 
-// A round step for about five ticks up to `top`.
-double tick_step(double top) {
-    if (top <= 0) {
-        return 1;
-    }
-    const double raw = top / 5;
-    const double mag = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 2.5, 5.0, 10.0}) {
-        if (raw <= m * mag) {
-            return m * mag;
-        }
-    }
-    return 10 * mag;
-}
-
 struct frame {
     double w = 860, h = 340, left = 70, right = 20, top = 50, bottom = 60;
     double plot_w() const { return w - left - right; }

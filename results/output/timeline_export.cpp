@@ -38,21 +38,6 @@ std::string drift_text(const score_timeline& t) {
     return s;
 }
 
-// A round step for about five ticks up to `top`.
-double axis_step(double top) {
-    if (!(top > 0) || !std::isfinite(top)) {
-        return 1;
-    }
-    const double raw = top / 5;
-    const double mag = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 2.5, 5.0, 10.0}) {
-        if (raw <= m * mag) {
-            return m * mag;
-        }
-    }
-    return 10 * mag;
-}
-
 int step_decimals(double step) {
     return step == std::floor(step) ? 0 : 1;
 }
@@ -78,9 +63,9 @@ void timeline_chart(markup& m, const record& rec, const record_view& view) {
     }
     const double w = 860, h = 300 + 16 * static_cast<double>(runs.size()), left = 70, right = 20,
                  top = 50, plot_h = 200, plot_w = w - left - right;
-    const double y_step = axis_step(max_v * 1.05);
+    const double y_step = tick_step(max_v * 1.05);
     const double y_top = max_v > 0 ? std::ceil(max_v * 1.05 / y_step) * y_step : 1;
-    const double x_step = axis_step(max_t);
+    const double x_step = tick_step(max_t);
     const double x_top = max_t > 0 ? std::ceil(max_t / x_step) * x_step : 1;
     // A record edited by hand may hold any number: no axis of a thousand ticks, none endless.
     if (!(y_step > 0 && x_step > 0 && std::isfinite(y_top) && std::isfinite(x_top) &&

@@ -22,7 +22,7 @@ struct segment {
     double mgups; // the true aggregate rate until then
 };
 
-struct stream_spec {
+struct stream_shape {
     std::vector<segment> rate;
     unsigned workers = 4;
     std::uint64_t grid = 64;
@@ -49,7 +49,7 @@ double four_digits(double v) {
     return std::strtod(buf, nullptr);
 }
 
-std::vector<progress_sample> stream(const stream_spec& s) {
+std::vector<progress_sample> stream(const stream_shape& s) {
     const double per_step = 2.0 * std::pow(static_cast<double>(s.grid), 3) / 1e6;
     std::vector<progress_sample> out;
     const auto lines = static_cast<std::size_t>(std::llround(s.duration_s / s.line_every_s));
@@ -71,13 +71,13 @@ std::vector<progress_sample> stream(const stream_spec& s) {
     return out;
 }
 
-score_timeline derive(const stream_spec& s, double interval = 1.0) {
+score_timeline derive(const stream_shape& s, double interval = 1.0) {
     return derive_timeline(stream(s), {s.workers, s.grid, 1.0 / 250, interval});
 }
 
 struct stream_case {
     const char* name;
-    stream_spec spec;
+    stream_shape shape;
     const char* method;
     std::optional<double> drift; // null: drift_unavailable holds `why`
     const char* why;
@@ -117,7 +117,7 @@ TEST(ScoreTimeline, RatePerIntervalAndDriftFromKnownStreams) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto tl = derive(c.spec);
+        const auto tl = derive(c.shape);
         EXPECT_EQ(tl.method, c.method);
         ASSERT_EQ(tl.points.size(), c.points);
         ASSERT_TRUE(tl.relative_precision);
@@ -127,12 +127,12 @@ TEST(ScoreTimeline, RatePerIntervalAndDriftFromKnownStreams) {
         const auto& last = tl.points.back();
         EXPECT_NEAR(last.mgups, c.last_rate, c.last_rate * tol) << "t=" << last.t_s;
         // The timeline starts when the first line arrived.
-        const double shift = static_cast<double>(stream(c.spec).front().at_ns) / 1e9;
+        const double shift = static_cast<double>(stream(c.shape).front().at_ns) / 1e9;
         for (std::size_t i = 0; i < tl.points.size(); ++i) {
             const double lo = (i == 0 ? 0.0 : tl.points[i - 1].t_s) + shift;
             const double hi = tl.points[i].t_s + shift;
             const double want =
-                (true_updates(c.spec.rate, hi) - true_updates(c.spec.rate, lo)) / (hi - lo);
+                (true_updates(c.shape.rate, hi) - true_updates(c.shape.rate, lo)) / (hi - lo);
             EXPECT_NEAR(tl.points[i].mgups, want, want * tol) << "t=" << tl.points[i].t_s;
         }
         if (c.drift) {
