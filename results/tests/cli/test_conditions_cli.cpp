@@ -24,21 +24,12 @@
 
 namespace fs = std::filesystem;
 using kestrix::results::read_whole_file;
+using kestrix::results::test::fresh_dir;
 using kestrix::results::test::host_path;
 using kestrix::results::test::sysfs_tree;
 using nlohmann::json;
 
 namespace {
-
-fs::path fresh_dir(const std::string& name) {
-    static int n = 0;
-    const fs::path d = fs::temp_directory_path() /
-                       ("kx_conditions_" + name + "_" + std::to_string(std::random_device{}()) +
-                        "_" + std::to_string(n++));
-    fs::remove_all(d);
-    fs::create_directories(d);
-    return d;
-}
 
 json only_record(const fs::path& dir) {
     std::vector<fs::path> files;

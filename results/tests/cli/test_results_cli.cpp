@@ -24,6 +24,7 @@
 namespace fs = std::filesystem;
 using kestrix::results::read_whole_file;
 using kestrix::results::test::data_file;
+using kestrix::results::test::fresh_dir;
 using kestrix::results::test::host_path;
 using nlohmann::json;
 
@@ -43,15 +44,6 @@ kestrix::test::process_result results(const std::vector<std::string>& args) {
 
 std::string kestrix_binary() {
     return host_path(KX_KESTRIX_BINARY);
-}
-
-fs::path fresh_dir(const std::string& name) {
-    static int n = 0;
-    const fs::path d =
-        fs::temp_directory_path() / ("kx_results_" + name + "_" + std::to_string(n++));
-    fs::remove_all(d);
-    fs::create_directories(d);
-    return d;
 }
 
 std::vector<fs::path> files_in(const fs::path& d) {
