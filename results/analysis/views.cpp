@@ -117,22 +117,26 @@ record_view view_of(const record& r, const std::string& file_name) {
     if (r.harness) {
         order = r.harness->points;
     }
-    std::vector<std::vector<std::optional<double>>> scores(order.size()), drifts(order.size());
+    std::vector<std::vector<std::optional<double>>> scores(order.size()), drifts(order.size()),
+        efficiency(order.size());
     for (const auto& s : r.sub_runs) {
         auto it = std::find(order.begin(), order.end(), s.point);
         if (it == order.end()) {
             order.push_back(s.point);
             scores.emplace_back();
             drifts.emplace_back();
+            efficiency.emplace_back();
             it = order.end() - 1;
         }
         const auto at = static_cast<std::size_t>(it - order.begin());
         scores[at].push_back(s.valid ? s.score : std::nullopt);
         drifts[at].push_back(s.timeline ? s.timeline->summary.drift : std::nullopt);
+        efficiency[at].push_back(s.sensors ? s.sensors->summary.mgups_per_w : std::nullopt);
     }
     for (std::size_t i = 0; i < order.size(); ++i) {
         v.points.push_back(stats_of(order[i], scores[i]));
         v.points.back().drifts = std::move(drifts[i]);
+        v.points.back().mgups_per_w = std::move(efficiency[i]);
     }
     return v;
 }

@@ -14,7 +14,8 @@ struct point_stats {
     int n = 0;                                 // sub-runs with a score
     std::optional<double> median, mean, sd, cv_percent, min, max;
     bool noisy = false;
-    std::vector<std::optional<double>> drifts; // per sub-run, as scores; empty = not known
+    std::vector<std::optional<double>> drifts;      // per sub-run, as scores; empty = not known
+    std::vector<std::optional<double>> mgups_per_w; // per sub-run, as drifts
 };
 
 struct record_view {

@@ -2,10 +2,14 @@
 // The command line of kestrix-results: run, import, show, compare, report. Each command has
 // its options record, a setup function that adds it to the parser, and its action.
 #include "analysis/views.hpp"
+#include "capture/sensor_series.hpp"
 #include "model/record.hpp"
+#include "process/child.hpp"
 
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +26,7 @@ struct run_options {
     std::string kestrix; // empty: the one beside this program
     std::vector<std::string> kestrix_args;
     double score_interval_s = 1.0;
+    double sample_interval_s = 1.0; // 0: no sensor sampling
 };
 CLI::App* setup_run(CLI::App& app, run_options& o);
 int run_command(const run_options& o);
@@ -32,6 +37,7 @@ struct suite_options {
     std::string label;
     bool no_host = false;
     std::string kestrix;
+    double sample_interval_s = 1.0;
 };
 CLI::App* setup_suite(CLI::App& app, suite_options& o);
 int suite_command(const suite_options& o);
@@ -84,11 +90,23 @@ int report_command(const report_options& o);
 // about; start_utc set. Throws input_error.
 struct prepared_run {
     std::string kestrix;
+    std::filesystem::path root; // every system file is read below it
     system_block system;
     run_conditions conditions;
 };
 prepared_run prepare_run(const std::string& kestrix_option, const std::string& out_dir,
                          bool no_host);
+// kestrix with `args`, the machine's sensors sampled every `sample_interval_s` meanwhile (none
+// at 0).
+struct sampled_child {
+    child_result child;
+    std::optional<sensor_status> sensors; // null: not sampled
+    std::vector<timed_reading> samples;
+};
+sampled_child run_sampled(const prepared_run& p, const std::vector<std::string>& args,
+                          double sample_interval_s);
+// --sample-interval on `c`, into `seconds`.
+void add_sample_interval_option(CLI::App& c, double& seconds);
 void say(const std::string& line); // "kestrix-results: line" on standard error
 int exit_for(const record& r);
 std::vector<record_view> load_views(const std::vector<std::string>& files,

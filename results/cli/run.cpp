@@ -1,5 +1,6 @@
 #include "capture/assemble.hpp"
 #include "capture/score_timeline.hpp"
+#include "capture/sensor_sampler.hpp"
 #include "cli/commands.hpp"
 #include "host/conditions.hpp"
 #include "host/fs_root.hpp"
@@ -21,6 +22,7 @@ CLI::App* setup_run(CLI::App& app, run_options& o) {
     c->add_option("--score-interval", o.score_interval_s,
                   "seconds per point of the score over time (default 1)")
         ->check(CLI::Range(0.1, 3600.0));
+    add_sample_interval_option(*c, o.sample_interval_s);
     c->add_option("kestrix-options", o.kestrix_args, "options passed to kestrix");
     c->positionals_at_end(false);
     return c;
@@ -39,6 +41,7 @@ prepared_run prepare_run(const std::string& kestrix_option, const std::string& o
         throw input_error(root.problem);
     }
     ensure_folder(out_dir);
+    p.root = root.path;
 
     // The load is measured from here to kestrix's start, while the machine is described.
     const conditions_check check(root.path);
@@ -51,12 +54,58 @@ prepared_run prepare_run(const std::string& kestrix_option, const std::string& o
     return p;
 }
 
+void add_sample_interval_option(CLI::App& c, double& seconds) {
+    c.add_option("--sample-interval", seconds,
+                 "seconds between sensor samples (default 1, at least 0.1; 0: none)")
+        ->check([](const std::string& text) -> std::string {
+            double v = -1;
+            try {
+                std::size_t used = 0;
+                v = std::stod(text, &used);
+                if (used != text.size()) {
+                    v = -1;
+                }
+            } catch (const std::exception&) {
+                v = -1;
+            }
+            if (v == 0 || (v >= min_sample_interval_s && v <= 3600)) {
+                return "";
+            }
+            return "--sample-interval: 0, or 0.1 to 3600 seconds, not " + text;
+        });
+}
+
+sampled_child run_sampled(const prepared_run& p, const std::vector<std::string>& args,
+                          double sample_interval_s) {
+    sampled_child out;
+    if (sample_interval_s <= 0) {
+        out.child = run_child(p.kestrix, args);
+        return out;
+    }
+    const auto reader = open_system_sensors(p.root, p.conditions.hypervisor.value.value_or(false));
+    out.sensors = reader->status();
+    std::vector<sensor_sample> samples;
+    {
+        sensor_sampler sampler(*reader, sample_interval_s);
+        out.child = run_child(p.kestrix, args);
+        samples = sampler.stop();
+    }
+    out.samples.reserve(samples.size());
+    for (auto& s : samples) {
+        out.samples.push_back(
+            {std::chrono::duration_cast<std::chrono::nanoseconds>(s.at - out.child.started).count(),
+             std::move(s.reading)});
+    }
+    return out;
+}
+
 int run_command(const run_options& o) {
     prepared_run p = prepare_run(o.kestrix, o.out_dir, o.no_host);
     const std::string& kestrix = p.kestrix;
     system_block& system = p.system;
     const run_conditions& conditions = p.conditions;
-    const child_result child = run_child(kestrix, o.kestrix_args);
+    const sampled_child run = run_sampled(p, o.kestrix_args, o.sample_interval_s);
+    const child_result& child = run.child;
     system.end_utc = utc_now();
 
     const run_log log = read_log(child.events);
@@ -66,6 +115,9 @@ int run_command(const run_options& o) {
     record r = make_record(log, {"run", o.label, o.kestrix_args, system});
     r.kestrix_path = kestrix;
     attach_timelines(r, child.events, o.score_interval_s);
+    if (run.sensors) {
+        attach_sensors(r, child.events, *run.sensors, run.samples, o.sample_interval_s);
+    }
     r.conditions = conditions;
     r.child = child_info{child.exit_code, child.signaled, child.interrupted};
     if (child.interrupted) {

@@ -22,26 +22,29 @@ struct child_run {
     record rec;
 };
 
-child_run run_kestrix(const std::string& kestrix, const std::vector<std::string>& args,
-                      const system_block& system) {
+child_run run_kestrix(const prepared_run& p, const std::vector<std::string>& args,
+                      double sample_interval_s) {
     child_run out;
-    out.child = run_child(kestrix, args);
+    sampled_child run = run_sampled(p, args, sample_interval_s);
+    out.child = std::move(run.child);
     const run_log log = read_log(out.child.events);
     if (!log.recognized) {
-        throw input_error(kestrix + " did not write kestrix output: " + log.problem);
+        throw input_error(p.kestrix + " did not write kestrix output: " + log.problem);
     }
-    out.rec = make_record(log, {"run", "", args, system});
+    out.rec = make_record(log, {"run", "", args, p.system});
     attach_timelines(out.rec, out.child.events, 1.0);
+    if (run.sensors) {
+        attach_sensors(out.rec, out.child.events, *run.sensors, run.samples, sample_interval_s);
+    }
     return out;
 }
 
 // kestrix's own checks decide: a short run of the variant that scores is one it can execute.
-bool runs_here(const std::string& kestrix, const std::string& isa, const system_block& system,
-               bool& interrupted) {
-    const child_run probe = run_kestrix(kestrix,
+bool runs_here(const prepared_run& p, const std::string& isa, bool& interrupted) {
+    const child_run probe = run_kestrix(p,
                                         {"-d", "1", "-s", "64", "-n", "1", "--harness-sub-runs",
                                          "1", "--isa", isa, "--strict-isa-check"},
-                                        system);
+                                        0);
     interrupted = probe.child.interrupted;
     return probe.rec.valid_sub_runs() == 1;
 }
@@ -66,15 +69,16 @@ CLI::App* setup_suite(CLI::App& app, suite_options& o) {
     c->add_flag("--no-host", o.no_host, "leave the host name out of the record");
     c->add_option("--kestrix", o.kestrix,
                   "the kestrix binary (default: the one beside this program)");
+    add_sample_interval_option(*c, o.sample_interval_s);
     return c;
 }
 
 int suite_command(const suite_options& o) {
     // The conditions are checked once, before the first kestrix starts.
-    prepared_run p = prepare_run(o.kestrix, o.out_dir, o.no_host);
-    const std::string& kestrix = p.kestrix;
-    system_block& system = p.system;
-    const run_conditions& conditions = p.conditions;
+    prepared_run prep = prepare_run(o.kestrix, o.out_dir, o.no_host);
+    const std::string& kestrix = prep.kestrix;
+    system_block& system = prep.system;
+    const run_conditions& conditions = prep.conditions;
     record r;
     r.source = "run";
     r.label = o.label;
@@ -89,7 +93,7 @@ int suite_command(const suite_options& o) {
         "the search)");
     for (const char* isa : widest_first) {
         s.checked.emplace_back(isa);
-        if (runs_here(kestrix, isa, system, interrupted)) {
+        if (runs_here(prep, isa, interrupted)) {
             s.widest = isa;
             break;
         }
@@ -127,7 +131,7 @@ int suite_command(const suite_options& o) {
                                             "3",
                                             "--isa",
                                             part.isa};
-        child_run run = run_kestrix(kestrix, args, system);
+        child_run run = run_kestrix(prep, args, o.sample_interval_s);
         interrupted = run.child.interrupted;
         part.exit_code = run.child.exit_code;
         part.threads = run.rec.options.resolved.threads;

@@ -2,6 +2,7 @@
 #include "cli/commands.hpp"
 #include "model/storage.hpp"
 #include "output/exporters.hpp"
+#include "output/sensor_export.hpp"
 #include "output/timeline_export.hpp"
 
 #include <cstdio>
@@ -30,7 +31,8 @@ table_format format_of(const std::string& s) {
 
 CLI::App* setup_show(CLI::App& app, table_options& o) {
     auto* c = setup_table(app, o, "show", "per-point statistics of each record");
-    c->add_flag("--series", o.series, "the score over time of every sub-run (csv or json)");
+    c->add_flag("--series", o.series,
+                "the score and sensors over time of every sub-run (csv or json)");
     return c;
 }
 
@@ -72,8 +74,10 @@ int show_command(const table_options& o) {
         return print(f == table_format::csv ? series_csv(k.runs, k.views)
                                             : series_json(k.runs, k.views));
     }
-    return print(show_any_text(all, f) +
-                 (f == table_format::md ? timeline_summary_lines(k.runs, k.views) : std::string()));
+    return print(show_any_text(all, f) + (f == table_format::md
+                                              ? timeline_summary_lines(k.runs, k.views) +
+                                                    sensor_summary_lines(k.runs, k.views)
+                                              : std::string()));
 }
 
 int compare_command(const table_options& o) {

@@ -72,7 +72,8 @@ root_info where_read(const std::filesystem::path& root, const system_block& s,
     for (const char* field :
          {"system.memory", "system.os", "conditions.other_load", "conditions.frequency_driver",
           "conditions.governor", "conditions.energy_performance_preference", "conditions.turbo",
-          "conditions.smt", "conditions.on_battery", "conditions.transparent_huge_pages"}) {
+          "conditions.smt", "conditions.on_battery", "conditions.transparent_huge_pages",
+          "sub_runs.sensors"}) {
         r.read_below_root.push_back(field);
     }
     r.asked_of_processor.push_back("conditions.hypervisor");

@@ -116,6 +116,7 @@ void to_json(json& j, const sub_run& v) {
     KX_OUT(progress);
     KX_OUT(thread_table);
     KX_OUT(timeline);
+    KX_OUT(sensors);
 }
 void from_json(const json& j, sub_run& v) {
     KX_IN(index);
@@ -138,6 +139,7 @@ void from_json(const json& j, sub_run& v) {
     KX_IN(isa);
     KX_IN(initialization_ms);
     KX_IN(timeline);
+    KX_IN(sensors);
     std::optional<json> timers;
     field(j, "timers", timers);
     if (timers && !timers->is_object()) {

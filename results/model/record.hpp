@@ -3,6 +3,7 @@
 // that knows its JSON shape (docs/record.schema.json); everything else works on these types.
 // std::optional is JSON null: not known, or not shown by kestrix.
 #include "model/conditions.hpp"
+#include "model/sensors.hpp"
 #include "model/timeline.hpp"
 
 #include <nlohmann/json.hpp>
@@ -69,6 +70,7 @@ struct sub_run {
     std::optional<progress_line> progress; // the last one
     std::optional<std::vector<thread_row>> thread_table;
     std::optional<score_timeline> timeline; // null: no arrival times (imports, older records)
+    std::optional<sub_run_sensors> sensors; // null: not sampled (imports, --sample-interval 0)
 };
 
 struct results_row {

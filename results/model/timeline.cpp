@@ -1,5 +1,6 @@
 #include "model/timeline.hpp"
 
+#include "model/downsample.hpp"
 #include "model/record.hpp"
 
 #include <algorithm>
@@ -45,30 +46,8 @@ std::optional<double> timeline_number_or_null(const json& j, const char* key,
 
 std::vector<timeline_point> downsample(const std::vector<timeline_point>& points,
                                        std::size_t max_points) {
-    if (points.size() <= max_points || max_points < 2) {
-        return points;
-    }
-    const std::size_t buckets = max_points / 2;
-    const std::size_t n = points.size();
-    std::vector<timeline_point> out;
-    out.reserve(2 * buckets);
-    for (std::size_t b = 0; b < buckets; ++b) {
-        const std::size_t lo = b * n / buckets, hi = (b + 1) * n / buckets;
-        std::size_t mn = lo, mx = lo;
-        for (std::size_t i = lo + 1; i < hi; ++i) {
-            if (points[i].mgups < points[mn].mgups) {
-                mn = i;
-            }
-            if (points[i].mgups > points[mx].mgups) {
-                mx = i;
-            }
-        }
-        out.push_back(points[std::min(mn, mx)]);
-        if (mn != mx) {
-            out.push_back(points[std::max(mn, mx)]);
-        }
-    }
-    return out;
+    const auto rate = [](const timeline_point& p) { return p.mgups; };
+    return downsample_min_max(points, max_points, rate, rate);
 }
 
 std::string drift_note(const timeline_summary& s) {

@@ -21,9 +21,11 @@ std::string csv_show(const std::vector<record_view>& views) {
 std::string csv_compare(const std::vector<record_view>& views) {
     const auto groups = compare_groups(views);
     const bool drift = std::any_of(groups.begin(), groups.end(), group_has_drift);
+    const bool efficiency = std::any_of(groups.begin(), groups.end(), group_has_efficiency);
     std::string out = "variable,point,record,scores,n,median,mean,sd,cv_percent,noisy,ratio,"
                       "exceeds_spread";
-    out += drift ? ",drift\n" : "\n";
+    out += drift ? ",drift" : "";
+    out += efficiency ? ",mgups_per_w\n" : "\n";
     for (const auto& g : groups) {
         for (const auto& row : g.rows) {
             const auto& p = *row.stats;
@@ -35,6 +37,10 @@ std::string csv_compare(const std::vector<record_view>& views) {
             if (drift) {
                 out += ',';
                 out += drifts_text(p, ";");
+            }
+            if (efficiency) {
+                out += ',';
+                out += efficiencies_text(p, ";");
             }
             out += '\n';
         }

@@ -1,5 +1,6 @@
 #include "output/exporters.hpp"
 #include "output/markup.hpp"
+#include "output/sensor_export.hpp"
 #include "output/timeline_export.hpp"
 #include "report_css.hpp"
 #include "report_html.hpp"
@@ -472,6 +473,7 @@ std::string html_report(const std::vector<record>& records, const std::vector<re
         compare_table(body, g);
     }
     timeline_charts(body, records, views);
+    sensor_charts(body, records, views);
     for (const auto& s : stress) {
         stress_html(body, s);
     }

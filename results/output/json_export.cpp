@@ -58,13 +58,19 @@ std::string json_compare(const std::vector<record_view>& views) {
             recs.push_back({{"record", r->name}, {"title", r->title}});
         }
         json rows = json::array();
-        const bool drift = group_has_drift(g);
+        const bool drift = group_has_drift(g), efficiency = group_has_efficiency(g);
         for (const auto& row : g.rows) {
             json j = stats_json(*row.stats);
             if (drift) {
                 j["drifts"] = json::array();
                 for (const auto& d : row.stats->drifts) {
                     j["drifts"].push_back(nullable(d));
+                }
+            }
+            if (efficiency) {
+                j["mgups_per_w"] = json::array();
+                for (const auto& e : row.stats->mgups_per_w) {
+                    j["mgups_per_w"].push_back(nullable(e));
                 }
             }
             j["record"] = g.records[row.record]->name;

@@ -77,11 +77,12 @@ std::string markdown_compare(const std::vector<record_view>& views) {
             out +=
                 "- " + md_escape(g.records[i]->name) + ": " + md_escape(g.records[i]->title) + "\n";
         }
-        const bool drift = group_has_drift(g);
+        const bool drift = group_has_drift(g), efficiency = group_has_efficiency(g);
         out += "\n| " + md_escape(g.variable) +
                " | record | scores | median | mean | sd | cv | ratio | beyond spread | note |" +
-               (drift ? " drift |" : "") + "\n|---|---|---|---:|---:|---:|---:|---:|---|---|" +
-               (drift ? "---|" : "") + "\n";
+               (drift ? " drift |" : "") + (efficiency ? " MGups/W |" : "") +
+               "\n|---|---|---|---:|---:|---:|---:|---:|---|---|" + (drift ? "---|" : "") +
+               (efficiency ? "---|" : "") + "\n";
         for (const auto& row : g.rows) {
             const auto& p = *row.stats;
             out += "| " + md_escape(row.point) + " | " + md_escape(g.records[row.record]->name) +
@@ -89,7 +90,8 @@ std::string markdown_compare(const std::vector<record_view>& views) {
                    " | " + cell(p.sd) + " | " + percent(p.cv_percent) + " | " + cell(row.ratio, 3) +
                    " | " + (row.record == 0 ? std::string() : yes_no(row.exceeds)) + " | " +
                    (p.noisy ? noisy_note() : "") + " |" +
-                   (drift ? " " + drifts_text(p, " ") + " |" : "") + "\n";
+                   (drift ? " " + drifts_text(p, " ") + " |" : "") +
+                   (efficiency ? " " + efficiencies_text(p, " ") + " |" : "") + "\n";
         }
     }
     return out;

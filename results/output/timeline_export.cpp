@@ -2,6 +2,7 @@
 
 #include "capture/score_timeline.hpp"
 #include "output/exporters.hpp"
+#include "output/sensor_export.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -197,17 +198,17 @@ std::string timeline_summary_lines(const std::vector<record>& records,
 }
 
 std::string series_csv(const std::vector<record>& records, const std::vector<record_view>& views) {
-    std::string out = "record,sub_run,point,t_s,mgups\n";
+    std::string out = "record,sub_run,point,series,t_s,value\n";
     for (std::size_t i = 0; i < records.size() && i < views.size(); ++i) {
         for (const auto& s : records[i].sub_runs) {
-            if (!s.timeline) {
-                continue;
-            }
             const std::string head = csv_field(views[i].name) + "," + std::to_string(s.index) +
                                      "," + csv_field(s.point) + ",";
-            for (const auto& p : s.timeline->points) {
-                out += head + fixed(p.t_s, 3) + "," + fixed(p.mgups, 3) + "\n";
+            if (s.timeline) {
+                for (const auto& p : s.timeline->points) {
+                    out += head + "mgups," + fixed(p.t_s, 3) + "," + fixed(p.mgups, 3) + "\n";
+                }
             }
+            out += sensor_csv_rows(s, head);
         }
     }
     return out;
@@ -223,6 +224,10 @@ std::string series_json(const std::vector<record>& records, const std::vector<re
                       {"timeline", s.timeline ? json(*s.timeline) : json(nullptr)}};
             if (!s.timeline) {
                 j["unavailable"] = no_timeline_reason(records[i]);
+            }
+            j["sensors"] = s.sensors ? json(*s.sensors) : json(nullptr);
+            if (!s.sensors) {
+                j["sensors_unavailable"] = no_sensors_reason(records[i]);
             }
             all.push_back(j);
         }
@@ -241,6 +246,25 @@ bool group_has_drift(const compare_group& g) {
     return false;
 }
 
+bool group_has_efficiency(const compare_group& g) {
+    for (const auto& row : g.rows) {
+        for (const auto& e : row.stats->mgups_per_w) {
+            if (e) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+std::string efficiencies_text(const point_stats& p, const char* sep) {
+    std::string s;
+    for (std::size_t i = 0; i < p.mgups_per_w.size(); ++i) {
+        s += (i ? sep : "") + cell(p.mgups_per_w[i], 3);
+    }
+    return s;
+}
+
 std::string drifts_text(const point_stats& p, const char* sep) {
     std::string s;
     for (std::size_t i = 0; i < p.drifts.size(); ++i) {
@@ -251,10 +275,11 @@ std::string drifts_text(const point_stats& p, const char* sep) {
 
 void timeline_charts(markup& body, const std::vector<record>& records,
                      const std::vector<record_view>& views) {
+    // Records with sensor series draw their score among the sensors' small multiples.
     bool any = false;
     for (const auto& r : records) {
         for (const auto& s : r.sub_runs) {
-            any = any || (s.timeline && !s.timeline->points.empty());
+            any = any || (s.timeline && !s.timeline->points.empty() && !has_sensor_series(r));
         }
     }
     if (!any) {
@@ -270,7 +295,9 @@ void timeline_charts(markup& body, const std::vector<record>& records,
         .text(").")
         .close("p");
     for (std::size_t i = 0; i < records.size() && i < views.size(); ++i) {
-        timeline_chart(body, records[i], views[i]);
+        if (!has_sensor_series(records[i])) {
+            timeline_chart(body, records[i], views[i]);
+        }
     }
 }
 

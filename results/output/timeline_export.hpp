@@ -24,6 +24,9 @@ std::string series_json(const std::vector<record>& records, const std::vector<re
 // compare's drift column: shown where some record of the group knows a drift.
 bool group_has_drift(const compare_group& g);
 std::string drifts_text(const point_stats& p, const char* sep); // "0.998 ---"
+// ... and its MGups per watt column, where some record of the group knows its power.
+bool group_has_efficiency(const compare_group& g);
+std::string efficiencies_text(const point_stats& p, const char* sep); // "1.52 ---"
 
 // One chart per record with a timeline: the score over time of each sub-run, drift marked.
 void timeline_charts(markup& body, const std::vector<record>& records,

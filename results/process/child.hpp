@@ -22,6 +22,8 @@ struct child_result {
     // Standard output and standard error as they arrived, every piece with its time,
     // progress rewrites included.
     std::vector<console_event> events;
+    // When the child was started: the events' times count from here.
+    std::chrono::steady_clock::time_point started{};
 };
 
 // Starts `program` with `args`, answers its final "press enter" by a newline on its standard

@@ -125,6 +125,7 @@ child_result run_child(const std::string& program, const std::vector<std::string
     child_result r;
     event_recorder recorder;
     const auto started = std::chrono::steady_clock::now();
+    r.started = started;
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     int open_count = 2;
     char buf[65536];

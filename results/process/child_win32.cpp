@@ -130,6 +130,7 @@ child_result run_child(const std::string& program, const std::vector<std::string
     child_result r;
     event_recorder recorder;
     const auto started = std::chrono::steady_clock::now();
+    r.started = started;
     std::mutex log_lock;
     auto pump = [&](HANDLE from, DWORD which) {
         HANDLE to = ::GetStdHandle(which);

@@ -3,9 +3,11 @@
 // score fell or the phase was too short, and records that have none (an import, version 1).
 #include "capture/log_reader.hpp"
 #include "capture/score_timeline.hpp"
+#include "capture/sensor_series.hpp"
 #include "cli/commands.hpp"
 #include "model/storage.hpp"
 #include "output/exporters.hpp"
+#include "output/sensor_export.hpp"
 #include "output/timeline_export.hpp"
 #include "test_support.hpp"
 
@@ -130,10 +132,11 @@ TEST(TimelineOutput, SeriesExportHoldsEveryPoint) {
     }
     const std::string csv = series_csv(l.records, l.views);
     EXPECT_EQ(static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n')), points + 1);
-    EXPECT_EQ(csv.rfind("record,sub_run,point,t_s,mgups\n\"a,b\",1,none,", 0), 0u) << csv;
-    const auto last = csv.find("\ndrop,1,none,20.000,");
+    EXPECT_EQ(csv.rfind("record,sub_run,point,series,t_s,value\n\"a,b\",1,none,mgups,", 0), 0u)
+        << csv;
+    const auto last = csv.find("\ndrop,1,none,mgups,20.000,");
     ASSERT_NE(last, std::string::npos) << csv;
-    EXPECT_NEAR(std::atof(csv.c_str() + last + 20), 50.0, 0.5) << csv;
+    EXPECT_NEAR(std::atof(csv.c_str() + last + 26), 50.0, 0.5) << csv;
 
     const json j = json::parse(series_json(l.records, l.views));
     ASSERT_EQ(j.size(), 4u); // two sub-runs, one, one
@@ -198,4 +201,82 @@ TEST(TimelineOutput, ReportDrawsTheScoreOverTimeAndMarksAFall) {
     const auto none = load({imported()});
     EXPECT_EQ(html_report(none.records, none.views, "now").find("Score over time"),
               std::string::npos);
+}
+
+namespace {
+
+// `synthetic` with sensors sampled every second for its 20 s: the clock at 3000-3100 MHz, 50 W
+// from the energy counter, one throttle event at 12 s, and no temperature (with its reason).
+record sampled(const std::string& label) {
+    record r = synthetic(label, 20, 99, 100, 100);
+    std::vector<timed_reading> samples;
+    for (int i = 0; i <= 20; ++i) {
+        timed_reading t;
+        t.at_ns = std::int64_t{i} * 1'000'000'000;
+        t.reading.clock_mhz = {3000.0, 3100.0};
+        t.reading.energy_j = 50.0 * i;
+        t.reading.throttle_events = i >= 12 ? 4 : 3;
+        samples.push_back(t);
+    }
+    sensor_status st;
+    st.clock_label = "effective";
+    st.clock.source = "/dev/cpu/*/msr";
+    st.power.source = "intel-rapl:0";
+    st.throttle.source = "thermal_throttle";
+    st.temperature.unavailable = "no hwmon sensor of a known chip";
+    r.sub_runs[0].sensors =
+        sensors_in_window(samples, st, {0, 100'000'000'000, 0, r.sub_runs[0].score}, 1.0);
+    return r;
+}
+
+} // namespace
+
+TEST(SensorOutput, ShowCompareSeriesAndReport) {
+    const auto l = load({sampled("hot"), imported()});
+    const std::string lines = sensor_summary_lines(l.records, l.views);
+    for (const char* part :
+         {"\n### sensors\n\n- hot run 1 (none): clock 3.05 GHz mean, 3.10 max (effective); ",
+          "temperature n/a: no hwmon sensor of a known chip; power 50.0 W mean, 1000 J; 2.000 "
+          "MGups/W; throttle 1 events; drift 1.000\n",
+          "- imported run 1 (none): sensors n/a: an imported log has no sensor samples; drift "
+          "n/a: no score over time\n"}) {
+        EXPECT_NE(lines.find(part), std::string::npos) << part << "\n" << lines;
+    }
+    EXPECT_EQ(sensor_summary_lines({imported()}, {l.views[1]}), "");
+
+    EXPECT_NE(compare_text(l.views, table_format::md).find(" MGups/W |"), std::string::npos);
+    EXPECT_NE(compare_text(l.views, table_format::csv).find(",mgups_per_w\n"), std::string::npos);
+    EXPECT_NE(compare_text(l.views, table_format::md).find(" | 2.000 |\n"), std::string::npos);
+    const auto plain = load({imported(), imported()});
+    EXPECT_EQ(compare_text(plain.views, table_format::md).find("MGups/W"), std::string::npos);
+
+    const std::string csv = series_csv(l.records, l.views);
+    EXPECT_NE(csv.find("\nhot,1,none,clock_max_mhz,20.000,3100.0\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("\nhot,1,none,power_w,1.000,50.000\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("\nhot,1,none,throttle_events,12.000,1.000\n"), std::string::npos) << csv;
+    const json j = json::parse(series_json(l.records, l.views));
+    EXPECT_EQ(j[0]["sensors"]["summary"]["energy_j"], 1000.0);
+    EXPECT_EQ(j[1]["sensors_unavailable"], "an imported log has no sensor samples");
+
+    const std::string page = html_report(l.records, l.views, "now");
+    auto count = [&](const std::string& s) {
+        std::size_t n = 0;
+        for (auto at = page.find(s); at != std::string::npos; at = page.find(s, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    EXPECT_EQ(count("Score and sensors over time"), 1u);
+    EXPECT_EQ(count("class=\"throttle\""), 4u); // the one event, in every panel
+    EXPECT_EQ(count("class=\"series\""), 3u);   // score, clock, power
+    EXPECT_EQ(count(">n/a: no hwmon sensor of a known chip<"), 1u);
+    EXPECT_EQ(count("class=\"timeline\""), 0u); // its score is drawn among the sensors
+    // Numbers no run gives draw no chart, and never hang.
+    for (const double v : {1.7e308, -1.7e308, 5e-324}) {
+        auto odd = load({sampled("odd")});
+        odd.records[0].sub_runs[0].sensors->clock.points[3].max_mhz = v;
+        odd.records[0].sub_runs[0].sensors->power_w.points[2].t_s = v;
+        EXPECT_NE(html_report(odd.records, odd.views, "now").find("Score and sensors"),
+                  std::string::npos);
+    }
 }
