@@ -92,7 +92,7 @@ TEST(evaluate_run, a_valid_run_prints_the_table_banner_and_score) {
                      "===============\n"
                      "  valid result \n"
                      "===============\n"
-                     "kestrix v1.3.0 soft_gaussian avx2\n"
+                     "kestrix v1.4.0 soft_gaussian avx2\n"
                      "Brand X\n"
                      "final score: 3000.00 MGups\n");
 }

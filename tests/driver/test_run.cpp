@@ -116,7 +116,7 @@ TEST_F(run_test, one_thread_run_prints_every_line_in_order) {
                                  "===============\n"
                                  "  valid result \n"
                                  "===============\n"
-                                 "kestrix v1.3.0 standing_wave sse2\n"
+                                 "kestrix v1.4.0 standing_wave sse2\n"
                                  "Test CPU @ 1.00GHz\n"
                                  "final score: 400.00 MGups\n";
     EXPECT_EQ(out, expected);

@@ -84,7 +84,7 @@ TEST(run_e2e, short_runs_with_each_thread_count_and_placement) {
              r.table_rows == 1 ? "\rbenchmarking... 0/1s                0 MGups  0 iterations"
                                : "\rbenchmarking... 0/1s ",
              "\nvalidating result..\n", "thread  grid updates   time",
-             "===============\n  valid result \n", "kestrix v1.3.0 standing_wave sse2\n",
+             "===============\n  valid result \n", "kestrix v1.4.0 standing_wave sse2\n",
              "final score: ", "\n!!HARNESS!!\n=====none results=====\n", " none     |    run 1 |",
              "press enter to exit\n"}));
         EXPECT_EQ(table_rows(p.out), r.table_rows) << p.out;

@@ -83,7 +83,7 @@ TEST(ResultsCli, RunRecordsAValidRun) {
     EXPECT_EQ(rec["label"], "e2e");
     EXPECT_EQ(rec["complete"], true);
     EXPECT_EQ(rec["valid_sub_runs"], 1);
-    EXPECT_EQ(rec["kestrix"]["version"], "1.3.0");
+    EXPECT_EQ(rec["kestrix"]["version"], "1.4.0");
     EXPECT_EQ(rec["options"]["given"],
               json({"-d", "1", "-s", "64", "-n", "1", "--harness-sub-runs", "1"}));
     EXPECT_EQ(rec["options"]["resolved"]["size"], 64);
