@@ -9,6 +9,33 @@ using json_fields::field;
 using json_fields::out;
 using nlohmann::json;
 
+namespace {
+
+// Points are short arrays, not objects: read one by one, a wrong one named by its place.
+template <class Point>
+void sensor_points(const json& j, const char* key, std::vector<Point>& points) {
+    const std::string at = std::string(".") + key;
+    const auto it = j.find(key);
+    if (it == j.end()) {
+        throw json_fields::shape_error(at, "missing");
+    }
+    if (!it->is_array()) {
+        throw json_fields::shape_error(at, "not a list");
+    }
+    points.clear();
+    for (std::size_t i = 0; i < it->size(); ++i) {
+        Point p;
+        try {
+            from_json((*it)[i], p);
+        } catch (const json_fields::shape_error& e) {
+            throw json_fields::shape_error(at + "[" + std::to_string(i) + "]" + e.path, e.problem);
+        }
+        points.push_back(p);
+    }
+}
+
+} // namespace
+
 std::vector<sensor_point> downsample(const std::vector<sensor_point>& points,
                                      std::size_t max_points) {
     const auto value = [](const sensor_point& p) { return p.value; };
@@ -70,7 +97,7 @@ void to_json(json& j, const clock_series& v) {
 void from_json(const json& j, clock_series& v) {
     field(j, "label", v.label);
     field(j, "origin", v.origin);
-    field(j, "points", v.points);
+    sensor_points(j, "points", v.points);
     field(j, "processor_mean_mhz", v.processor_mean_mhz);
 }
 
@@ -80,7 +107,7 @@ void to_json(json& j, const value_series& v) {
 
 void from_json(const json& j, value_series& v) {
     field(j, "origin", v.origin);
-    field(j, "points", v.points);
+    sensor_points(j, "points", v.points);
 }
 
 void to_json(json& j, const sensor_summary& v) {

@@ -207,3 +207,30 @@ TEST(SensorSampler, SamplesFromStartToStop) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(SensorSeries, RecordRoundTrip) {
+    std::vector<timed_reading> samples;
+    for (int i = 0; i < 4; ++i) {
+        samples.push_back(at(i, {2000.0 + i, std::nullopt}, 50.0, 10.0 * i, 1));
+    }
+    const auto z = sensors_in_window(samples, found_everything(), {0, 10 * s_ns, 0, 40.0}, 1.0);
+    const nlohmann::json j = z;
+    const auto back = j.get<sub_run_sensors>();
+    EXPECT_EQ(nlohmann::json(back), j);
+    ASSERT_EQ(back.clock.points.size(), 4u);
+    EXPECT_EQ(back.clock.points[3].max_mhz, 2003.0);
+    EXPECT_FALSE(back.clock.processor_mean_mhz[1].has_value());
+    // A point of the wrong shape is refused with its place.
+    nlohmann::json bad = j;
+    bad["power_w"]["points"][1] = {{"t_s", 1}};
+    try {
+        (void)bad.get<sub_run_sensors>();
+        ADD_FAILURE() << "accepted " << bad["power_w"].dump();
+    } catch (const std::exception& e) {
+        EXPECT_NE(std::string(e.what()).find(".points[1]"), std::string::npos) << e.what();
+    }
+}
+
+} // namespace
