@@ -8,12 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifndef _WIN32
@@ -235,6 +239,91 @@ TEST(ConditionsCli, RecordedMachinesReplayThroughTheRealProgram) {
     }
 }
 
+// A replayed laptop whose files a thread rewrites while the real program samples them: 0.5 J
+// every 50 ms on an energy counter that wraps at 3 J, and after 2.6 s (of a run of about 5 s)
+// the package sensor gone, every clock down to 1.2 GHz and one more throttle event on core 0.
+TEST(ConditionsCli, SensorsOfATreeRewrittenDuringARealRun) {
+    sysfs_tree tree;
+    kestrix::results::test::intel_hybrid_laptop_sensors(tree);
+    const std::uint64_t range = 3000000;
+    tree.file("sys/class/powercap/intel-rapl:0/max_energy_range_uj", fmt::format("{}\n", range));
+    tree.file("sys/class/powercap/intel-rapl:0/energy_uj", "2000000\n");
+    const fs::path root = tree.root();
+    auto put = [&](const std::string& path, const std::string& text) {
+        const fs::path to = root / path, tmp = root / (path + ".new");
+        std::ofstream(tmp, std::ios::binary) << text;
+        fs::rename(tmp, to); // whole, as sysfs gives a value
+    };
+    std::atomic<bool> done{false};
+    double watts_written = 0;
+    std::thread writer([&] {
+        std::uint64_t energy = 2000000, steps = 0;
+        const auto start = std::chrono::steady_clock::now();
+        bool switched = false;
+        while (!done) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            energy = (energy + 500000) % range;
+            ++steps;
+            put("sys/class/powercap/intel-rapl:0/energy_uj", fmt::format("{}\n", energy));
+            const auto since = std::chrono::steady_clock::now() - start;
+            watts_written =
+                0.5 * static_cast<double>(steps) / std::chrono::duration<double>(since).count();
+            if (!switched && since > std::chrono::milliseconds(2600)) {
+                switched = true;
+                fs::remove(root / "sys/class/hwmon/hwmon5/temp1_input");
+                for (int i = 0; i < 8; ++i) {
+                    put(fmt::format("sys/devices/system/cpu/cpu{}/cpufreq/scaling_cur_freq", i),
+                        "1200000\n");
+                }
+                for (int i = 0; i < 2; ++i) {
+                    put(fmt::format(
+                            "sys/devices/system/cpu/cpu{}/thermal_throttle/core_throttle_count", i),
+                        "13\n");
+                }
+            }
+        }
+    });
+    const fs::path out = fresh_dir("rewritten");
+    const fsroot_variable variable(root.string());
+    kestrix::test::started_kestrix run({"run", "--no-host", "--out", out.string(), "--kestrix",
+                                        KX_KESTRIX_BINARY, "--sample-interval", "0.1", "--", "-d",
+                                        "4", "-s", "64", "-n", "1", "--harness-sub-runs", "1"},
+                                       {});
+    const auto r = run.finish();
+    done = true;
+    writer.join();
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const json rec = only_record(out);
+    ASSERT_TRUE(rec.is_object());
+    const json& z = rec["sub_runs"][0]["sensors"];
+    ASSERT_TRUE(z.is_object()) << rec["sub_runs"][0].dump();
+    EXPECT_EQ(z["clock"]["label"], "requested");
+    EXPECT_EQ(z["clock"]["processor_mean_mhz"].size(), 8u);
+    bool fast = false, slow = false, hot = false, cooler = false;
+    for (const json& p : z["clock"]["points"]) {
+        fast = fast || p[1].get<double>() >= 3200;
+        slow = slow || p[3].get<double>() <= 1200;
+    }
+    for (const json& p : z["temperature_c"]["points"]) {
+        hot = hot || p[1] == 61.0;
+        cooler = cooler || p[1] == 57.0;
+    }
+    EXPECT_TRUE(fast && slow) << z["clock"].dump();
+    EXPECT_TRUE(hot && cooler) << z["temperature_c"].dump();
+    EXPECT_EQ(z["temperature_c"]["points"].back()[1], 57.0);
+    EXPECT_EQ(z["summary"]["temperature_max_c"], 61.0);
+    // The writer's own rate (about 10 W): a wrap every 0.3 s, each unwound, never a negative
+    // or a huge step.
+    EXPECT_NEAR(z["summary"]["power_mean_w"].get<double>(), watts_written, 0.06 * watts_written)
+        << z["power_w"].dump();
+    for (const json& p : z["power_w"]["points"]) {
+        EXPECT_GE(p[1].get<double>(), 0.0);
+        EXPECT_LT(p[1].get<double>(), 100.0);
+    }
+    EXPECT_EQ(z["summary"]["throttle_events"], 1);
+    EXPECT_GT(z["summary"]["mgups_per_w"].get<double>(), 0.0);
+}
+
 TEST(ConditionsCli, ARootThatIsNoFolderIsRefused) {
     const fs::path out = fresh_dir("badroot");
     const fsroot_variable root((out / "no-such-tree").string());
@@ -270,6 +359,28 @@ TEST(ConditionsCli, WindowsSaysWhatItCannotTell) {
     EXPECT_TRUE(c["on_battery"]["source"].is_string() ||
                 c["on_battery"]["unavailable"].is_string());
     EXPECT_EQ(rec["system"]["root"], nullptr);
+}
+
+// What a run's sensors say where the system gives no temperature or power.
+TEST(ConditionsCli, WindowsSensorsSayWhatIsMissing) {
+    const fs::path out = fresh_dir("winsensors");
+    const auto r =
+        kestrix::test::run_kestrix({"run", "--no-host", "--out", out.string(), "--kestrix",
+                                    host_path(KX_KESTRIX_BINARY), "--sample-interval", "0.2", "--",
+                                    "-d", "1", "-s", "64", "-n", "1", "--harness-sub-runs", "1"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    const json rec = only_record(out);
+    ASSERT_TRUE(rec.is_object());
+    const json& z = rec["sub_runs"][0]["sensors"];
+    ASSERT_TRUE(z.is_object()) << rec["sub_runs"][0].dump();
+    EXPECT_GE(z["samples"].get<int>(), 2);
+    for (const char* series : {"temperature_c", "power_w"}) {
+        EXPECT_EQ(z[series]["origin"]["unavailable"], "not available without a vendor driver");
+    }
+    // PDH's counters where the system has them, else the power manager's clock.
+    const std::string label = z["clock"]["label"].get<std::string>();
+    EXPECT_TRUE(label == "effective" || label == "reported") << z["clock"].dump();
+    EXPECT_GT(z["summary"]["clock_mean_mhz"].get<double>(), 100.0) << z["clock"].dump();
 }
 
 #endif
