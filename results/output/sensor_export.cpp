@@ -182,7 +182,7 @@ void sensor_record_chart(markup& m, const record& rec, const record_view& view) 
         (x_to - x_from) / t_step > 100) {
         return;
     }
-    const double w = 860, left = 70, right = 20, top = 50, panel_h = 110, gap = 34,
+    const double w = 860, left = 70, right = 20, top = 70, panel_h = 110, gap = 34,
                  plot_w = w - left - right;
     const double h = top + 4 * (panel_h + gap) + 30 + 16 * static_cast<double>(run);
     auto X = [&](double t) { return left + (t - x_from) / (x_to - x_from) * plot_w; };

@@ -23,6 +23,8 @@ mapfile -t records < <(ls "$work"/rec/*.json)
 [[ ${#records[@]} -eq 4 ]] || fail "expected 4 records, got ${#records[@]}"
 # A record of `run` (two 12 s sub-runs): its score over time is drawn.
 records+=("$data/timeline_run.json")
+# A record of `run` on a replayed laptop with every sensor series: drawn as small multiples.
+records+=("$data/sensors_run.json")
 "$bin" report "${records[@]}" -o "$work/report.html" 2>/dev/null || fail "report exited $?"
 page="$work/report.html"
 
@@ -46,6 +48,11 @@ grep -q 'class="series"' "$work/dom.html" || fail "no scaling line in the thread
 grep -q 'class="ideal"' "$work/dom.html" || fail "no ideal line in the threads chart"
 grep -q 'class="bar"' "$work/dom.html" || fail "no bars in the bar charts"
 grep -q 'class="system"' "$work/dom.html" || fail "no system blocks"
+[[ $(grep -o '<svg class="chart sensors"' "$work/dom.html" | wc -l) -eq 1 ]] ||
+    fail "expected the score and sensors of 1 record as small multiples"
+[[ $(grep -o 'class="panel"' "$work/dom.html" | wc -l) -eq 4 ]] ||
+    fail "expected 4 panels (score, clock, temperature, power)"
+grep -q 'class="throttle"' "$work/dom.html" || fail "no throttle mark among the sensors"
 
 timeout 120 "$browser" "${flags[@]}" --window-size=1280,2400 --screenshot="$work/shot.png" "file://$page" \
     >/dev/null 2>"$work/shot.err" || fail "chromium --screenshot failed: $(tail -n 3 "$work/shot.err")"
