@@ -2,6 +2,7 @@
 
 #include "capture/score_timeline.hpp"
 #include "output/exporters.hpp"
+#include "output/timeline_export.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -9,13 +10,6 @@
 
 namespace kestrix::results {
 namespace {
-
-const char* const sensor_palette[] = {"#3b6ea8", "#d1743a", "#4a9a5b",
-                                      "#b04a6f", "#7a62b8", "#8c7a3c"};
-
-std::string sensor_colour(std::size_t i) {
-    return sensor_palette[i % (sizeof sensor_palette / sizeof sensor_palette[0])];
-}
 
 std::string xy(double v) {
     return fixed(v, 1);
@@ -271,7 +265,7 @@ void sensor_record_chart(markup& m, const record& rec, const record_view& view) 
                     band += xy(X(it->first)) + "," + xy(Y(it->second)) + " ";
                 }
                 m.open("polygon", {{"points", band},
-                                   {"fill", sensor_colour(s.run)},
+                                   {"fill", run_colour(s.run)},
                                    {"fill-opacity", "0.15"},
                                    {"stroke", "none"}});
                 m.element("title", {}, s.title + ": lowest to highest processor");
@@ -283,7 +277,7 @@ void sensor_record_chart(markup& m, const record& rec, const record_view& view) 
             }
             m.open("polyline", {{"points", pts},
                                 {"fill", "none"},
-                                {"stroke", sensor_colour(s.run)},
+                                {"stroke", run_colour(s.run)},
                                 {"stroke-width", "1.5"},
                                 {"class", "series"}});
             m.element("title", {}, s.title + ": " + p.name);
@@ -303,20 +297,10 @@ void sensor_record_chart(markup& m, const record& rec, const record_view& view) 
         if (!s.sensors && !s.timeline) {
             continue;
         }
-        const double y = axis_y + 34 + 16 * static_cast<double>(i);
-        m.leaf("rect", {{"x", xy(left)},
-                        {"y", xy(y - 9)},
-                        {"width", "12"},
-                        {"height", "10"},
-                        {"fill", sensor_colour(i)}});
         const bool fell = s.timeline && !drift_note(s.timeline->summary).empty();
-        m.open("text", {{"x", xy(left + 16)}, {"y", xy(y)}, {"class", fell ? "fell" : "csub"}});
-        if (fell) {
-            m.character(9888).text(" ");
-        }
-        m.text("run " + std::to_string(s.index) + " (" + s.point + "): " + drift_part(s) +
-               (fell ? ": " + drift_note(s.timeline->summary) : ""));
-        m.close("text");
+        run_legend_entry(m, left, axis_y + 34 + 16 * static_cast<double>(i), i, fell,
+                         "run " + std::to_string(s.index) + " (" + s.point + "): " + drift_part(s) +
+                             (fell ? ": " + drift_note(s.timeline->summary) : ""));
         ++i;
     }
     m.close("svg");
@@ -325,13 +309,7 @@ void sensor_record_chart(markup& m, const record& rec, const record_view& view) 
 } // namespace
 
 std::string no_sensors_reason(const record& r) {
-    if (r.source == "import") {
-        return "an imported log has no sensor samples";
-    }
-    if (r.migrated_from) {
-        return "a record of schema version " + std::to_string(*r.migrated_from) + " keeps none";
-    }
-    return "not sampled (--sample-interval 0)";
+    return series_missing_reason(r, "sensor samples", "not sampled (--sample-interval 0)");
 }
 
 std::string sensor_summary_lines(const std::vector<record>& records,

@@ -14,13 +14,6 @@ namespace {
 
 using nlohmann::json;
 
-const char* const run_palette[] = {"#3b6ea8", "#d1743a", "#4a9a5b",
-                                   "#b04a6f", "#7a62b8", "#8c7a3c"};
-
-std::string run_colour(std::size_t i) {
-    return run_palette[i % (sizeof run_palette / sizeof run_palette[0])];
-}
-
 std::string coord(double v) {
     return fixed(v, 1);
 }
@@ -138,35 +131,50 @@ void timeline_chart(markup& m, const record& rec, const record_view& view) {
                             {"class", "timeline"}});
         m.element("title", {}, "run " + std::to_string(runs[i]->index) + ": " + drift_text(t));
         m.close("polyline");
-        const double y = top + plot_h + 56 + 16 * static_cast<double>(i);
-        m.leaf("rect", {{"x", coord(left)},
-                        {"y", coord(y - 9)},
-                        {"width", "12"},
-                        {"height", "10"},
-                        {"fill", run_colour(i)}});
-        const bool fell = !drift_note(t.summary).empty();
-        m.open("text",
-               {{"x", coord(left + 16)}, {"y", coord(y)}, {"class", fell ? "fell" : "csub"}});
-        if (fell) {
-            m.character(9888).text(" ");
-        }
-        m.text("run " + std::to_string(runs[i]->index) + " (" + runs[i]->point +
-               "): " + drift_text(t));
-        m.close("text");
+        run_legend_entry(m, left, top + plot_h + 56 + 16 * static_cast<double>(i), i,
+                         !drift_note(t.summary).empty(),
+                         "run " + std::to_string(runs[i]->index) + " (" + runs[i]->point +
+                             "): " + drift_text(t));
     }
     m.close("svg");
 }
 
 } // namespace
 
-std::string no_timeline_reason(const record& r) {
+std::string run_colour(std::size_t i) {
+    static const char* const palette[] = {"#3b6ea8", "#d1743a", "#4a9a5b",
+                                          "#b04a6f", "#7a62b8", "#8c7a3c"};
+    return palette[i % (sizeof palette / sizeof palette[0])];
+}
+
+void run_legend_entry(markup& m, double x, double y, std::size_t i, bool fell,
+                      const std::string& text) {
+    m.leaf("rect", {{"x", coord(x)},
+                    {"y", coord(y - 9)},
+                    {"width", "12"},
+                    {"height", "10"},
+                    {"fill", run_colour(i)}});
+    m.open("text", {{"x", coord(x + 16)}, {"y", coord(y)}, {"class", fell ? "fell" : "csub"}});
+    if (fell) {
+        m.character(9888).text(" ");
+    }
+    m.text(text);
+    m.close("text");
+}
+
+std::string series_missing_reason(const record& r, const char* import_lacks,
+                                  const char* otherwise) {
     if (r.source == "import") {
-        return "an imported log has no arrival times";
+        return std::string("an imported log has no ") + import_lacks;
     }
     if (r.migrated_from) {
         return "a record of schema version " + std::to_string(*r.migrated_from) + " keeps none";
     }
-    return "not recorded";
+    return otherwise;
+}
+
+std::string no_timeline_reason(const record& r) {
+    return series_missing_reason(r, "arrival times", "not recorded");
 }
 
 std::string timeline_summary_lines(const std::vector<record>& records,

@@ -13,6 +13,13 @@ namespace kestrix::results {
 // Why a sub-run has no timeline.
 std::string no_timeline_reason(const record& r);
 
+// Shared by the charts over time: each sub-run's colour, and its legend entry (a fall marked).
+std::string run_colour(std::size_t i);
+void run_legend_entry(markup& m, double x, double y, std::size_t i, bool fell,
+                      const std::string& text);
+// Why a record has no series of a kind: `import_lacks` for imports, `otherwise` for runs.
+std::string series_missing_reason(const record& r, const char* import_lacks, const char* otherwise);
+
 // "- name run k (point): ... drift 0.998 (±1.2 %)", one line per sub-run; empty without any.
 std::string timeline_summary_lines(const std::vector<record>& records,
                                    const std::vector<record_view>& views);

@@ -80,6 +80,14 @@ record imported() {
     return r;
 }
 
+std::size_t occurrences(const std::string& text, const std::string& s) {
+    std::size_t n = 0;
+    for (auto at = text.find(s); at != std::string::npos; at = text.find(s, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
 record labelled(record r, const char* label) {
     r.label = label;
     return r;
@@ -178,13 +186,7 @@ TEST(TimelineOutput, ReportDrawsTheScoreOverTimeAndMarksAFall) {
     const auto l = load({synthetic("drop", 20, 18, 100, 50), synthetic("even", 20, 99, 90, 90),
                          synthetic("short", 5, 99, 100, 100), imported()});
     const std::string page = html_report(l.records, l.views, "now");
-    auto count = [&](const std::string& s) {
-        std::size_t n = 0;
-        for (auto at = page.find(s); at != std::string::npos; at = page.find(s, at + 1)) {
-            ++n;
-        }
-        return n;
-    };
+    auto count = [&](const std::string& s) { return occurrences(page, s); };
     EXPECT_EQ(count("class=\"timeline\""), 3u);               // one line per sub-run with points
     EXPECT_EQ(count("<rect x=") - count("width=\"12\""), 4u); // two drift windows per 20 s run
     EXPECT_EQ(count("class=\"fell\""), 1u);
@@ -259,13 +261,7 @@ TEST(SensorOutput, ShowCompareSeriesAndReport) {
     EXPECT_EQ(j[1]["sensors_unavailable"], "an imported log has no sensor samples");
 
     const std::string page = html_report(l.records, l.views, "now");
-    auto count = [&](const std::string& s) {
-        std::size_t n = 0;
-        for (auto at = page.find(s); at != std::string::npos; at = page.find(s, at + 1)) {
-            ++n;
-        }
-        return n;
-    };
+    auto count = [&](const std::string& s) { return occurrences(page, s); };
     EXPECT_EQ(count("Score and sensors over time"), 1u);
     EXPECT_EQ(count("class=\"throttle\""), 4u); // the one event, in every panel
     EXPECT_EQ(count("class=\"series\""), 3u);   // score, clock, power
