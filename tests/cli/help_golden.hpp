@@ -59,7 +59,7 @@ inline std::string expected_help(const std::string& program_name) {
            "  2048              513.50 GiB\n"
            "  4096                4.01 TiB\n"
            "  8192               32.02 TiB\n"
-           "kestrix 1.3.0 \xc2\xa9 2026 the kestrix developers\n";
+           "kestrix 1.4.0 \xc2\xa9 2026 the kestrix developers\n";
 }
 
 } // namespace kestrix::test
