@@ -105,6 +105,15 @@ struct sampled_child {
 };
 sampled_child run_sampled(const prepared_run& p, const std::vector<std::string>& args,
                           double sample_interval_s);
+// ... and its output read into a record of `label`, with each sub-run's score over time and
+// sensors. Throws input_error when kestrix wrote no kestrix output.
+struct recorded_child {
+    child_result child;
+    record rec;
+};
+recorded_child run_and_record(const prepared_run& p, const std::vector<std::string>& args,
+                              const std::string& label, double score_interval_s,
+                              double sample_interval_s);
 // --sample-interval on `c`, into `seconds`.
 void add_sample_interval_option(CLI::App& c, double& seconds);
 void say(const std::string& line); // "kestrix-results: line" on standard error

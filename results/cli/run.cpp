@@ -99,26 +99,32 @@ sampled_child run_sampled(const prepared_run& p, const std::vector<std::string>&
     return out;
 }
 
-int run_command(const run_options& o) {
-    prepared_run p = prepare_run(o.kestrix, o.out_dir, o.no_host);
-    const std::string& kestrix = p.kestrix;
-    system_block& system = p.system;
-    const run_conditions& conditions = p.conditions;
-    const sampled_child run = run_sampled(p, o.kestrix_args, o.sample_interval_s);
-    const child_result& child = run.child;
+recorded_child run_and_record(const prepared_run& p, const std::vector<std::string>& args,
+                              const std::string& label, double score_interval_s,
+                              double sample_interval_s) {
+    sampled_child run = run_sampled(p, args, sample_interval_s);
+    system_block system = p.system;
     system.end_utc = utc_now();
-
-    const run_log log = read_log(child.events);
+    const run_log log = read_log(run.child.events);
     if (!log.recognized) {
-        throw input_error(kestrix + " did not write kestrix output: " + log.problem);
+        throw input_error(p.kestrix + " did not write kestrix output: " + log.problem);
     }
-    record r = make_record(log, {"run", o.label, o.kestrix_args, system});
-    r.kestrix_path = kestrix;
-    attach_timelines(r, child.events, o.score_interval_s);
+    recorded_child out{std::move(run.child), make_record(log, {"run", label, args, system})};
+    attach_timelines(out.rec, out.child.events, score_interval_s);
     if (run.sensors) {
-        attach_sensors(r, child.events, *run.sensors, run.samples, o.sample_interval_s);
+        attach_sensors(out.rec, out.child.events, *run.sensors, run.samples, sample_interval_s);
     }
-    r.conditions = conditions;
+    return out;
+}
+
+int run_command(const run_options& o) {
+    const prepared_run p = prepare_run(o.kestrix, o.out_dir, o.no_host);
+    recorded_child run =
+        run_and_record(p, o.kestrix_args, o.label, o.score_interval_s, o.sample_interval_s);
+    const child_result& child = run.child;
+    record& r = run.rec;
+    r.kestrix_path = p.kestrix;
+    r.conditions = p.conditions;
     r.child = child_info{child.exit_code, child.signaled, child.interrupted};
     if (child.interrupted) {
         // kestrix ends an interrupted harness with its table, but the sub-runs after the

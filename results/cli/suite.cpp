@@ -17,34 +17,18 @@ namespace {
 constexpr const char* widest_first[] = {"avx10-2-512", "avx512f", "avx10-2-256", "avx512vl",
                                         "fma-apx",     "fma",     "avx2",        "avx"};
 
-struct child_run {
-    child_result child;
-    record rec;
-};
-
-child_run run_kestrix(const prepared_run& p, const std::vector<std::string>& args,
-                      double sample_interval_s) {
-    child_run out;
-    sampled_child run = run_sampled(p, args, sample_interval_s);
-    out.child = std::move(run.child);
-    const run_log log = read_log(out.child.events);
-    if (!log.recognized) {
-        throw input_error(p.kestrix + " did not write kestrix output: " + log.problem);
-    }
-    out.rec = make_record(log, {"run", "", args, p.system});
-    attach_timelines(out.rec, out.child.events, 1.0);
-    if (run.sensors) {
-        attach_sensors(out.rec, out.child.events, *run.sensors, run.samples, sample_interval_s);
-    }
-    return out;
+recorded_child run_kestrix(const prepared_run& p, const std::vector<std::string>& args,
+                           double sample_interval_s) {
+    return run_and_record(p, args, "", 1.0, sample_interval_s);
 }
 
 // kestrix's own checks decide: a short run of the variant that scores is one it can execute.
 bool runs_here(const prepared_run& p, const std::string& isa, bool& interrupted) {
-    const child_run probe = run_kestrix(p,
-                                        {"-d", "1", "-s", "64", "-n", "1", "--harness-sub-runs",
-                                         "1", "--isa", isa, "--strict-isa-check"},
-                                        0);
+    const recorded_child probe =
+        run_kestrix(p,
+                    {"-d", "1", "-s", "64", "-n", "1", "--harness-sub-runs", "1", "--isa", isa,
+                     "--strict-isa-check"},
+                    0);
     interrupted = probe.child.interrupted;
     return probe.rec.valid_sub_runs() == 1;
 }
@@ -131,7 +115,7 @@ int suite_command(const suite_options& o) {
                                             "3",
                                             "--isa",
                                             part.isa};
-        child_run run = run_kestrix(prep, args, o.sample_interval_s);
+        recorded_child run = run_kestrix(prep, args, o.sample_interval_s);
         interrupted = run.child.interrupted;
         part.exit_code = run.child.exit_code;
         part.threads = run.rec.options.resolved.threads;
