@@ -243,42 +243,44 @@ std::string series_json(const std::vector<record>& records, const std::vector<re
     return all.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
-bool group_has_drift(const compare_group& g) {
+namespace {
+
+// Whether some sub-run of the group knows a value of this per-sub-run column.
+bool group_knows(const compare_group& g, std::vector<std::optional<double>> point_stats::*column) {
     for (const auto& row : g.rows) {
-        for (const auto& d : row.stats->drifts) {
-            if (d) {
+        for (const auto& v : row.stats->*column) {
+            if (v) {
                 return true;
             }
         }
     }
     return false;
+}
+
+std::string column_text(const std::vector<std::optional<double>>& values, const char* sep) {
+    std::string s;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        s += (i ? sep : "") + cell(values[i], 3);
+    }
+    return s;
+}
+
+} // namespace
+
+bool group_has_drift(const compare_group& g) {
+    return group_knows(g, &point_stats::drifts);
 }
 
 bool group_has_efficiency(const compare_group& g) {
-    for (const auto& row : g.rows) {
-        for (const auto& e : row.stats->mgups_per_w) {
-            if (e) {
-                return true;
-            }
-        }
-    }
-    return false;
+    return group_knows(g, &point_stats::mgups_per_w);
 }
 
 std::string efficiencies_text(const point_stats& p, const char* sep) {
-    std::string s;
-    for (std::size_t i = 0; i < p.mgups_per_w.size(); ++i) {
-        s += (i ? sep : "") + cell(p.mgups_per_w[i], 3);
-    }
-    return s;
+    return column_text(p.mgups_per_w, sep);
 }
 
 std::string drifts_text(const point_stats& p, const char* sep) {
-    std::string s;
-    for (std::size_t i = 0; i < p.drifts.size(); ++i) {
-        s += (i ? sep : "") + cell(p.drifts[i], 3);
-    }
-    return s;
+    return column_text(p.drifts, sep);
 }
 
 void timeline_charts(markup& body, const std::vector<record>& records,
