@@ -233,8 +233,17 @@ process_result run_kestrix(const std::vector<std::string>& args, const run_optio
     PROCESS_INFORMATION pi{};
     process_result r;
     std::fflush(nullptr);
-    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
-                       &pi)) {
+    // Wine's process start fails now and then under load with ERROR_INTERNAL_ERROR (1359);
+    // a second try a moment later starts it. A real failure fails every try.
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        if (attempt > 0) {
+            Sleep(200);
+        }
+        started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                 &si, &pi);
+    }
+    if (started) {
         const DWORD limit_ms = static_cast<DWORD>(opt.limit_s) * 1000;
         if (WaitForSingleObject(pi.hProcess, limit_ms) == WAIT_TIMEOUT) {
             TerminateProcess(pi.hProcess, 1);
