@@ -54,6 +54,16 @@
 #include "prefetch_tune_family.inc"
 #undef KX_TUNE_NS
 #undef KX_TUNE_D
+#define KX_TUNE_NS d6144
+#define KX_TUNE_D 6144
+#include "prefetch_tune_family.inc"
+#undef KX_TUNE_NS
+#undef KX_TUNE_D
+#define KX_TUNE_NS d8192
+#define KX_TUNE_D 8192
+#include "prefetch_tune_family.inc"
+#undef KX_TUNE_NS
+#undef KX_TUNE_D
 
 namespace kb = kestrix::bench;
 using kestrix::field_grid;
@@ -74,10 +84,10 @@ struct candidate {
             kb::ns::sse2::total_energy                                                             \
     }
 
-const std::array<candidate, 7> candidates = {KX_CANDIDATE(d0, 0),       KX_CANDIDATE(d512, 512),
-                                             KX_CANDIDATE(d1024, 1024), KX_CANDIDATE(d1536, 1536),
-                                             KX_CANDIDATE(d2048, 2048), KX_CANDIDATE(d3072, 3072),
-                                             KX_CANDIDATE(d4096, 4096)};
+const std::array<candidate, 9> candidates = {
+    KX_CANDIDATE(d0, 0),       KX_CANDIDATE(d512, 512),   KX_CANDIDATE(d1024, 1024),
+    KX_CANDIDATE(d1536, 1536), KX_CANDIDATE(d2048, 2048), KX_CANDIDATE(d3072, 3072),
+    KX_CANDIDATE(d4096, 4096), KX_CANDIDATE(d6144, 6144), KX_CANDIDATE(d8192, 8192)};
 
 std::vector<std::uint64_t> parse_list(std::string_view s) {
     std::vector<std::uint64_t> out;

@@ -62,6 +62,10 @@ void stencil_step(field_grid& g, std::uint64_t ahead = 0);
 // The energy pass's reads without its arithmetic: both arrays over its bounds, optionally
 // prefetched ahead bytes on; the sum of everything read.
 double read_probe(const field_grid& g, std::uint64_t ahead);
+// The energy pass's memory traffic without its arithmetic: the read probe's, plus H one plane
+// below each cell (the pass's average along x reads the previous plane a second time, from
+// cache or memory); with ahead > 0 it prefetches all three streams. The sum of everything read.
+double pattern_probe(const field_grid& g, std::uint64_t ahead);
 
 inline constexpr std::string_view stencil_name = "(stencil probe)";
 inline constexpr std::string_view stencil_prefetch_name = "(stencil probe, prefetch)";

@@ -212,30 +212,35 @@ TEST(ReportProbes, StencilProbeLeavesFieldsUnchanged) {
     }
 }
 
-// The read probe stands for the energy pass: it reads both arrays over the pass's bounds,
-// plain or prefetching. Small integers keep every sum exact in any order.
-TEST(ReportProbes, ReadProbeReadsTheEnergyPassCells) {
+// The probes stand for the energy pass's memory traffic: both arrays over the pass's bounds,
+// and for the pattern probe H again one plane below; plain or prefetching. Small integers keep every sum exact in
+// any order.
+TEST(ReportProbes, ProbesReadTheEnergyPassCells) {
     for (std::uint64_t n : {2, 3, 16}) {
         kestrix::field_grid g = kestrix::build_field_grid({false, n, 0.01});
         ASSERT_NE(g.e.cells, nullptr);
         for (std::uint64_t i = 0; i < g.e.count; ++i) {
             const auto v = static_cast<double>(i % 7);
             g.e.cells[i] = {v, v + 1, v + 2, v + 3};
-            g.h.cells[i] = {-v, 2 * v, 1.0, 0.0};
+            g.h.cells[i] = {-v, 2 * v, 1.0, static_cast<double>(i % 5)};
         }
         const std::uint64_t d = g.e.edge;
-        double expected = 0.0;
+        const auto lanes = [](const kestrix::field_cell& c) { return c.x + c.y + c.z + c.w; };
+        double read = 0.0;
+        double pattern = 0.0;
         for (std::uint64_t x = 2; x <= d - 2; ++x) {
             for (std::uint64_t y = 2; y <= d - 2; ++y) {
                 for (std::uint64_t z = 2; z <= d - 2; ++z) {
-                    const kestrix::field_cell& e = g.e.cells[(x * d + y) * d + z];
-                    const kestrix::field_cell& h = g.h.cells[(x * d + y) * d + z];
-                    expected += e.x + e.y + e.z + e.w + h.x + h.y + h.z + h.w;
+                    const std::uint64_t i = (x * d + y) * d + z;
+                    const double both = lanes(g.e.cells[i]) + lanes(g.h.cells[i]);
+                    read += both;
+                    pattern += both + lanes(g.h.cells[i - d * d]);
                 }
             }
         }
         for (std::uint64_t ahead : {0, 2048}) {
-            EXPECT_EQ(kb::read_probe(g, ahead), expected) << n << " " << ahead;
+            EXPECT_EQ(kb::read_probe(g, ahead), read) << n << " " << ahead;
+            EXPECT_EQ(kb::pattern_probe(g, ahead), pattern) << n << " " << ahead;
         }
     }
 }
