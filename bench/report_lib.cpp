@@ -5,6 +5,8 @@
 #include "solver/family_table.hpp"
 #include "solver/field.hpp"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -122,39 +124,46 @@ double read_probe(const field_grid& g, std::uint64_t ahead) {
     return (acc[0] + acc[1]) + (acc[2] + acc[3]);
 }
 
-// Reads what the energy pass brings in from beyond the first-level cache, cell by cell: both
-// arrays, and H again one plane below (the pass averages each H component with its lower
-// neighbour; those along y and z lie in the row and line it has just read). One lane-wise sum
-// per component and stream, so that no chain of additions limits it.
+// Reads what the energy pass reads, cell by cell, but for H's lower neighbour along z (in the
+// line just read or the one before): both arrays, and H again one plane and one row below,
+// which come back from a cache level further out or from memory. One lane-wise sum per
+// component and stream, so that no chain of additions limits it.
 double pattern_probe(const field_grid& g, std::uint64_t ahead) {
     const std::uint64_t d = g.e.edge;
     const std::uint64_t n = d - 2;
-    const std::uint64_t plane = d * d;
-    double acc[4] = {0.0, 0.0, 0.0, 0.0};
-    double below[4] = {0.0, 0.0, 0.0, 0.0};
+    // Two lanes per register: xy and zw of every stream, each into sums of its own. Written
+    // out, so that the probe stays well ahead of memory whatever the compiler makes of loops.
+    __m128d both_xy = _mm_setzero_pd();
+    __m128d both_zw = _mm_setzero_pd();
+    __m128d again_xy = _mm_setzero_pd();
+    __m128d again_zw = _mm_setzero_pd();
     for (std::uint64_t x = 2; x <= n; ++x) {
         for (std::uint64_t y = 2; y <= n; ++y) {
             const std::uint64_t row = (x * d + y) * d + 2;
             const double* e = &g.e.cells[row].x;
             const double* h = &g.h.cells[row].x;
-            const double* hx = &g.h.cells[row - plane].x;
+            const double* hx = &g.h.cells[row - d * d].x;
+            const double* hy = &g.h.cells[row - d].x;
             for (std::uint64_t z = 2; z <= n; ++z) {
                 if (ahead != 0) {
                     __builtin_prefetch(reinterpret_cast<const char*>(e) + ahead);
                     __builtin_prefetch(reinterpret_cast<const char*>(h) + ahead);
                     __builtin_prefetch(reinterpret_cast<const char*>(hx) + ahead);
                 }
-                for (std::uint64_t i = 0; i < 4; ++i) {
-                    acc[i] += e[i] + h[i];
-                    below[i] += hx[i];
-                }
+                both_xy = _mm_add_pd(both_xy, _mm_add_pd(_mm_loadu_pd(e), _mm_loadu_pd(h)));
+                both_zw = _mm_add_pd(both_zw, _mm_add_pd(_mm_loadu_pd(e + 2), _mm_loadu_pd(h + 2)));
+                again_xy = _mm_add_pd(again_xy, _mm_add_pd(_mm_loadu_pd(hx), _mm_loadu_pd(hy)));
+                again_zw =
+                    _mm_add_pd(again_zw, _mm_add_pd(_mm_loadu_pd(hx + 2), _mm_loadu_pd(hy + 2)));
                 e += 4;
                 h += 4;
                 hx += 4;
+                hy += 4;
             }
         }
     }
-    return ((acc[0] + acc[1]) + (acc[2] + acc[3])) + ((below[0] + below[1]) + (below[2] + below[3]));
+    const __m128d all = _mm_add_pd(_mm_add_pd(both_xy, both_zw), _mm_add_pd(again_xy, again_zw));
+    return _mm_cvtsd_f64(all) + _mm_cvtsd_f64(_mm_unpackhi_pd(all, all));
 }
 
 bool has_section(const options& o, std::string_view s) {

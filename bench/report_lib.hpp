@@ -63,8 +63,9 @@ void stencil_step(field_grid& g, std::uint64_t ahead = 0);
 // prefetched ahead bytes on; the sum of everything read.
 double read_probe(const field_grid& g, std::uint64_t ahead);
 // The energy pass's memory traffic without its arithmetic: the read probe's, plus H one plane
-// below each cell (the pass's average along x reads the previous plane a second time, from
-// cache or memory); with ahead > 0 it prefetches all three streams. The sum of everything read.
+// and one row below each cell (the pass averages each H component with its lower neighbour, so
+// the previous plane and row come back a second time, from cache or memory); with ahead > 0 it
+// prefetches E, H and the previous plane as the pass does. The sum of everything read.
 double pattern_probe(const field_grid& g, std::uint64_t ahead);
 
 inline constexpr std::string_view stencil_name = "(stencil probe)";

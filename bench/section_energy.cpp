@@ -1,8 +1,8 @@
 // The soft Gaussian checks its ratio after every step with a full energy pass: its cost next
 // to the step, and its speed on one thread against two read-only probes of the same two arrays
 // (plain or prefetching, each at the distance tuned once per size): the read probe reads each
-// cell of E and H once, the pattern probe also what the pass reads a second time from beyond
-// the first-level cache (H's previous plane); and against its own speed in cache.
+// cell of E and H once, the pattern probe also what the pass reads of them a second time
+// (H's previous plane and row); and against its own speed in cache.
 #include "markdown.hpp"
 #include "report_stats.hpp"
 #include "sections.hpp"
@@ -166,8 +166,8 @@ void section_energy(const options& o) {
         md::item("N = {}: lowest energy pass speed against its ceiling (the pattern probe, or the "
                  "pass's own speed per cell with the grid in cache) {:.0f} % ({}); target 95 %: {}",
                  big, 100.0 * lowest, worst, lowest >= 0.95 ? "met" : "not met");
-        md::item("N = {}: lowest against the read probe, which reads a third less than the pass "
-                 "must: {:.0f} %",
+        md::item("N = {}: lowest against the read probe, which leaves out the pass's second "
+                 "reads of H: {:.0f} %",
                  big, 100.0 * lowest_of_read);
     }
 }

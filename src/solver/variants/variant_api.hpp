@@ -14,11 +14,11 @@ namespace kestrix {
 // How far ahead of each stream the kernels and the energy pass prefetch, in bytes. The
 // hardware prefetchers of some processors do not follow four interleaved streams far enough
 // to keep memory busy; a software prefetch per cell does. Measured with bench_prefetch
-// (bench/prefetch_tune.cpp) over 512 to 4096 bytes, grid edges 128, 192 and 384, one and two
-// threads, on a Zen 5 EPYC (fma, avx512f and the stencil probe): 2048 and 3072 were best and
-// equal within the noise, 1024 and less too late, 4096 falling off at N = 384. The smaller
-// of the two leaves more of L1 to the other streams; one distance serves every family.
-inline constexpr std::uint64_t prefetch_ahead_bytes = 2048;
+// (bench/prefetch_tune.cpp) over 512 to 8192 bytes, grid edges 64 to 384, one and two threads,
+// on a quiet Zen 5 EPYC (sse2, fma and avx512f): 3072 was best in 11 of 12 cases at edges 192
+// and 384 (2 to 20 % ahead of 2048), 1024 and less too late, 4096 and more falling off. One
+// distance serves every family.
+inline constexpr std::uint64_t prefetch_ahead_bytes = 3072;
 // The energy pass spends about half a kernel's time per cell, so the same lead in time is
 // about twice the bytes. Measured the same way (bench_prefetch energy, edges 192 and 384, one
 // thread, Zen 5 EPYC): 4096 ran 1.41 and 1.36 x no lead, 2048 1.24 and 1.28 x.
