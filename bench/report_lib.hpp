@@ -71,6 +71,6 @@ double pattern_probe(const field_grid& g, std::uint64_t ahead);
 inline constexpr std::string_view stencil_name = "(stencil probe)";
 inline constexpr std::string_view stencil_prefetch_name = "(stencil probe, prefetch)";
 // The distances the prefetching probes try at every edge and thread count; the best counts.
-inline constexpr std::uint64_t probe_distances[] = {512, 1024, 2048, 4096};
+inline constexpr std::uint64_t probe_distances[] = {512, 1024, 2048, 3072, 4096, 6144};
 
 } // namespace kestrix::bench
