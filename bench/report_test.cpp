@@ -213,8 +213,8 @@ TEST(ReportProbes, StencilProbeLeavesFieldsUnchanged) {
 }
 
 // The probes stand for the energy pass's memory traffic: both arrays over the pass's bounds,
-// and for the pattern probe H again one plane and one row below; plain or prefetching. Small integers keep every sum exact in
-// any order.
+// and for the pattern probe H again one plane and one row below; plain or prefetching. Small
+// integers keep every sum exact in any order.
 TEST(ReportProbes, ProbesReadTheEnergyPassCells) {
     for (std::uint64_t n : {2, 3, 16}) {
         kestrix::field_grid g = kestrix::build_field_grid({false, n, 0.01});

@@ -103,8 +103,8 @@ void section_energy(const options& o) {
         const auto label = [](std::uint64_t ahead) {
             return ahead == 0 ? std::string("plain") : fmt::format("{} B", ahead);
         };
-        tuned += fmt::format("{}N = {}: {} and {}", tuned.empty() ? "" : ", ", n,
-                             label(read_ahead), label(pattern_ahead));
+        tuned += fmt::format("{}N = {}: {} and {}", tuned.empty() ? "" : ", ", n, label(read_ahead),
+                             label(pattern_ahead));
         std::map<std::string, std::vector<double>> step_s;
         std::map<std::string, std::vector<double>> pass_s;
         std::map<std::string, std::vector<double>> probe_s; // beside each pass
